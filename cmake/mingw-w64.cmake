@@ -1,0 +1,14 @@
+# Shared part of the two mingw-w64 toolchains; VARNOCK_MINGW_TRIPLE is set by
+# the including file.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_C_COMPILER ${VARNOCK_MINGW_TRIPLE}-gcc-posix)
+# The posix thread model: GoogleTest needs std::mutex and friends.
+set(CMAKE_CXX_COMPILER ${VARNOCK_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${VARNOCK_MINGW_TRIPLE}-windres)
+set(CMAKE_DLLTOOL ${VARNOCK_MINGW_TRIPLE}-dlltool)
+set(CMAKE_OBJDUMP ${VARNOCK_MINGW_TRIPLE}-objdump)
+set(CMAKE_STRIP ${VARNOCK_MINGW_TRIPLE}-strip)
+set(CMAKE_FIND_ROOT_PATH /usr/${VARNOCK_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

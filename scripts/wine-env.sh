@@ -1,0 +1,61 @@
+# Sourced by the run and test scripts: the project's Wine prefix, and a
+# headless X display for tests.
+#   varnock_wine_prefix   creates the prefix once (fonts for 宋体 included)
+#   varnock_start_xvfb    starts Xvfb on a free display and exports DISPLAY
+#   varnock_wine_up       persistent wineserver, so each program starts fast
+#   varnock_wine_down     stops what the two above started
+VARNOCK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+export WINEPREFIX=${WINEPREFIX:-$VARNOCK_ROOT/build/wineprefix}
+export WINEDEBUG=${WINEDEBUG:--all}
+# No Mono or Gecko: nothing here needs them, and their install dialogs would hang.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+export WINEARCH=win64
+
+varnock_wine_prefix() {
+    [ -f "$WINEPREFIX/.varnock-ready" ] && return 0
+    echo "wine-env: creating Wine prefix $WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+    wineserver -w
+    # Wine has no 宋体; a CJK font of Debian's stands in for it. The .reg file
+    # is UTF-16 so the Chinese names survive whatever the Unix locale is.
+    local reg="$WINEPREFIX/varnock-fonts.reg"
+    printf '%s\r\n' \
+        'Windows Registry Editor Version 5.00' '' \
+        '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
+        '"宋体"="WenQuanYi Zen Hei"' \
+        '"SimSun"="WenQuanYi Zen Hei"' \
+        '"新宋体"="WenQuanYi Zen Hei"' \
+        '"NSimSun"="WenQuanYi Zen Hei"' \
+        | iconv -f UTF-8 -t UTF-16 >"$reg"
+    wine regedit /S "$reg" >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.varnock-ready"
+}
+
+varnock_start_xvfb() {
+    local n=${VARNOCK_DISPLAY_FROM:-91}
+    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+    VARNOCK_XVFB_PID=$!
+    local i
+    for i in $(seq 100); do
+        [ -e "/tmp/.X11-unix/X$n" ] && break
+        sleep 0.1
+    done
+    export DISPLAY=":$n"
+}
+
+varnock_wine_up() {
+    varnock_wine_prefix
+    wineserver -p
+}
+
+varnock_wine_down() {
+    wineserver -k 2>/dev/null || true
+    if [ -n "${VARNOCK_XVFB_PID:-}" ]; then
+        kill "$VARNOCK_XVFB_PID" 2>/dev/null || true
+        wait "$VARNOCK_XVFB_PID" 2>/dev/null || true
+        unset VARNOCK_XVFB_PID
+    fi
+}
