@@ -1,0 +1,27 @@
+#!/bin/bash
+# Installs what is missing, builds every preset and runs every test, headless:
+# native (with sanitizers), Windows x86_64 under wine64 in Xvfb, and the
+# Windows i686 build (built and inspected; this kernel can't run it).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+source scripts/wine-env.sh
+trap varnock_wine_down EXIT
+varnock_start_xvfb
+varnock_wine_up
+echo "test: Xvfb on $DISPLAY, Wine prefix $WINEPREFIX"
+
+failed=()
+for preset in native fuzz windows-x64 windows-x86; do
+    echo "=== $preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$(nproc)"
+    ctest --preset "$preset" || failed+=("$preset")
+done
+
+if [ ${#failed[@]} -gt 0 ]; then
+    echo "test: FAILED in ${failed[*]}"
+    exit 1
+fi
+echo "test: all presets passed"
