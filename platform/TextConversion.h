@@ -1,0 +1,18 @@
+// Texts cross the window boundary here. The program's texts are code page 936
+// bytes; windows take UTF-16. The code page is named explicitly rather than
+// taken from the system (CP_ACP), so Chinese comes out right on any locale.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+constexpr unsigned kTextCodePage = 936;
+
+// Bytes to UTF-16 for showing. A byte that does not begin a valid code page
+// 936 character shows as U+FFFD; the characters around it still show.
+std::wstring Cp936ToWide(std::string_view bytes);
+
+// UTF-16 to bytes, exactly or not at all: false (and `bytes` empty) when a
+// character has no code page 936 form of its own. The system would otherwise
+// put "?" or a look-alike in its place, and those bytes would reach the device.
+bool WideToCp936(std::wstring_view text, std::string& bytes);

@@ -1,0 +1,90 @@
+// Code page 936 at the window boundary, as the system's own tables under this
+// Windows (or Wine) convert it.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/TextConversion.h"
+
+namespace {
+
+struct DecodeCase {
+    const char* name;
+    std::string bytes;
+    std::wstring shown;
+};
+
+class Cp936ToWideTest : public testing::TestWithParam<DecodeCase> {};
+
+TEST_P(Cp936ToWideTest, ShowsValidCharactersAndReplacesTheRest)
+{
+    EXPECT_EQ(Cp936ToWide(GetParam().bytes), GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bytes, Cp936ToWideTest,
+    testing::Values(DecodeCase{"Empty", "", L""},
+                    DecodeCase{"Ascii", "VN2400", L"VN2400"},
+                    DecodeCase{"DoubleByte", "\xD6\xD0\xCE\xC4", L"\u4E2D\u6587"},
+                    DecodeCase{"EuroSign", "\x80", L"\u20AC"},
+                    DecodeCase{"InvalidByteKeepsItsNeighbours", "A\xFF" "B", L"A\uFFFD" L"B"},
+                    DecodeCase{"InvalidByteBetweenDoubleBytes", "\xD6\xD0\xFF\xCE\xC4", L"\u4E2D\uFFFD\u6587"},
+                    DecodeCase{"LeadByteAtTheEnd", "AB\xD6", L"AB\uFFFD"},
+                    DecodeCase{"LeadByteWithoutTrailKeepsTheNextByte", "\x81 ", L"\uFFFD "},
+                    DecodeCase{"LeadByteBefore7F", "\x81\x7F", L"\uFFFD\x7F"},
+                    DecodeCase{"LineFeedPassesThrough", "0213\n", L"0213\n"}),
+    [](const testing::TestParamInfo<DecodeCase>& test) { return std::string(test.param.name); });
+
+struct EncodeCase {
+    const char* name;
+    std::wstring typed;
+    bool exact;
+    std::string bytes;
+};
+
+class WideToCp936Test : public testing::TestWithParam<EncodeCase> {};
+
+TEST_P(WideToCp936Test, GivesExactBytesOrNone)
+{
+    std::string bytes = "left over";
+    EXPECT_EQ(WideToCp936(GetParam().typed, bytes), GetParam().exact);
+    EXPECT_EQ(bytes, GetParam().bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, WideToCp936Test,
+    testing::Values(EncodeCase{"Empty", L"", true, ""},
+                    EncodeCase{"TwoDigits", L"17", true, "17"},
+                    EncodeCase{"DoubleByte", L"\u4E2D", true, "\xD6\xD0"},
+                    EncodeCase{"FullWidthPunctuation", L"\uFF01", true, "\xA3\xA1"},
+                    EncodeCase{"EuroSign", L"\u20AC", true, "\x80"},
+                    EncodeCase{"Emoji", L"\U0001F600", false, ""},
+                    EncodeCase{"EmojiAfterAsciiRefusesAll", L"A\U0001F600", false, ""},
+                    EncodeCase{"BestFitLookAlike", L"\u00C0", false, ""},
+                    EncodeCase{"ReplacementCharacter", L"\uFFFD", false, ""},
+                    EncodeCase{"LoneSurrogate", std::wstring(1, wchar_t(0xD83D)), false, ""},
+                    EncodeCase{"QuestionMarkItself", L"?", true, "?"}),
+    [](const testing::TestParamInfo<EncodeCase>& test) { return std::string(test.param.name); });
+
+// What the window shows for two record bytes must come back as those very
+// bytes, or not at all: a suffix shown and written back unchanged is never
+// silently altered.
+TEST(Cp936RoundTrip, EveryDoubleBytePairComesBackOrIsMarked)
+{
+    int shownWhole = 0;
+    for (int lead = 0x81; lead <= 0xFE; ++lead) {
+        for (int trail = 0x40; trail <= 0xFE; ++trail) {
+            const std::string pair{static_cast<char>(lead), static_cast<char>(trail)};
+            const std::wstring shown = Cp936ToWide(pair);
+            if (shown.find(L'\uFFFD') != std::wstring::npos)
+                continue;
+            ++shownWhole;
+            std::string back;
+            ASSERT_TRUE(WideToCp936(shown, back)) << std::hex << lead << ' ' << trail;
+            ASSERT_EQ(back, pair) << std::hex << lead << ' ' << trail;
+        }
+    }
+    EXPECT_GT(shownWhole, 20000);  // GBK has about 21 900 double-byte characters
+}
+
+}  // namespace
