@@ -8,7 +8,7 @@ packages=(
     mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
     wine wine64                                      # runs the x86_64 build
     xvfb xauth imagemagick                           # headless display, screenshots
-    fonts-wqy-zenhei                                 # stands in for 宋体
+    fonts-arphic-uming fonts-wqy-zenhei              # stand in for 宋体 and Wine's own CJK
     locales                                          # Wine takes its code page from these
     clang libclang-rt-14-dev                         # libFuzzer
     zip                                              # cpack archives

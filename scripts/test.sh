@@ -6,6 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
+# A prefix of the tests' own, without window management (see wine-env.sh).
+export WINEPREFIX=${WINEPREFIX:-$PWD/build/wineprefix-test} VARNOCK_WINE_HEADLESS=1
 source scripts/wine-env.sh
 trap varnock_wine_down EXIT
 varnock_start_xvfb
