@@ -55,6 +55,10 @@ varnock_start_xvfb() {
 varnock_wine_up() {
     varnock_wine_prefix
     wineserver -p
+    # The first program of a server session starts Wine's background services,
+    # which inherit its output. Start them here on /dev/null, or they would
+    # hold ctest's pipe to the first test program open for good.
+    wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 varnock_wine_down() {
