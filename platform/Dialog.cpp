@@ -1,8 +1,5 @@
 #include "platform/Dialog.h"
 
-#include <algorithm>
-#include <string>
-
 #include "platform/TextConversion.h"
 #include "platform/WinApp.h"
 
@@ -10,16 +7,23 @@ void DDX_Text(CDataExchange* pDX, int id, CString& value)
 {
     HWND control = pDX->m_pDlgWnd->GetDlgItem(id);
     if (pDX->m_bSaveAndValidate) {
-        std::string bytes;
-        if (WideToCp936(GetWindowTextWide(control), bytes))
-            value = CString(bytes.data(), bytes.size());
-        else
+        if (!WideToCp936(GetWindowTextWide(control), value))
             value.Empty();
     } else {
-        std::string shown = value.Bytes();
-        // 0x0A is never part of a double-byte character, so this cuts none.
-        shown.erase(std::remove(shown.begin(), shown.end(), '\n'), shown.end());
-        SetWindowTextWide(control, Cp936ToWide(shown));
+        // Line feeds go before decoding. 0x0A is never part of a double-byte
+        // character, so this cuts none.
+        CString shown;
+        const char* bytes = value.GetString();
+        const int length = value.GetLength();
+        int start = 0;  // where the piece after the last line feed begins
+        for (int i = 0; i < length; ++i) {
+            if (bytes[i] == '\n') {
+                shown += CString(bytes + start, static_cast<size_t>(i - start));
+                start = i + 1;
+            }
+        }
+        shown += CString(bytes + start, static_cast<size_t>(length - start));
+        SetWindowTextWide(control, Cp936ToWide(shown).GetString());
     }
 }
 

@@ -2,75 +2,84 @@
 
 #include <windows.h>
 
-#include <utility>
+#include <cstdlib>
 
 namespace {
 
 constexpr wchar_t kReplacementCharacter = 0xFFFD;
 
-// Decodes all of `bytes` or nothing: false when any byte sequence is invalid.
-bool DecodeStrict(std::string_view bytes, std::wstring& text)
+// Decodes all of `length` bytes into `text`, which has room for `room`
+// characters, or nothing: 0 when any byte sequence is invalid (or it does not
+// fit), else the number of characters.
+int DecodeStrict(const char* bytes, size_t length, wchar_t* text, size_t room)
 {
-    text.clear();
-    if (bytes.empty())
-        return true;
-    const int length = static_cast<int>(bytes.size());
-    const int needed = MultiByteToWideChar(kTextCodePage, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
-    if (needed <= 0)
-        return false;
-    text.resize(static_cast<size_t>(needed));
-    MultiByteToWideChar(kTextCodePage, MB_ERR_INVALID_CHARS, bytes.data(), length, text.data(), needed);
-    return true;
+    return MultiByteToWideChar(kTextCodePage, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(length), text,
+                               static_cast<int>(room));
 }
 
 }  // namespace
 
-std::wstring Cp936ToWide(std::string_view bytes)
+CWideString Cp936ToWide(const char* bytes, size_t length)
 {
-    std::wstring text;
-    if (DecodeStrict(bytes, text))
+    CWideString text;
+    if (length == 0)
         return text;
+    // No character of code page 936 takes fewer bytes than UTF-16 units, so
+    // the text never needs more room than there are bytes.
+    wchar_t* out = text.GetBuffer(length);
+    int decoded = DecodeStrict(bytes, length, out, length);
+    if (decoded > 0) {
+        text.Truncate(static_cast<size_t>(decoded));
+        return text;
+    }
 
     // One bad byte makes the system refuse the whole text, so go character by
     // character: a lead byte with its trail byte, or a single byte.
-    std::wstring piece;
+    size_t shown = 0;
     size_t i = 0;
-    while (i < bytes.size()) {
+    while (i < length) {
         const bool lead = IsDBCSLeadByteEx(kTextCodePage, static_cast<BYTE>(bytes[i])) != 0;
-        if (lead && i + 1 < bytes.size() && DecodeStrict(bytes.substr(i, 2), piece)) {
-            text += piece;
+        const size_t room = length - shown;
+        if (lead && i + 1 < length && (decoded = DecodeStrict(bytes + i, 2, out + shown, room)) > 0) {
+            shown += static_cast<size_t>(decoded);
             i += 2;
-        } else if (!lead && DecodeStrict(bytes.substr(i, 1), piece)) {
-            text += piece;
+        } else if (!lead && (decoded = DecodeStrict(bytes + i, 1, out + shown, room)) > 0) {
+            shown += static_cast<size_t>(decoded);
             i += 1;
         } else {
-            text += kReplacementCharacter;
+            out[shown++] = kReplacementCharacter;
             i += 1;  // the next byte may start a character of its own
         }
     }
+    text.Truncate(shown);
     return text;
 }
 
-bool WideToCp936(std::wstring_view text, std::string& bytes)
+bool WideToCp936(const CWideString& text, CString& bytes)
 {
-    bytes.clear();
-    if (text.empty())
+    bytes.Empty();
+    if (text.IsEmpty())
         return true;
-    const int length = static_cast<int>(text.size());
+    const int length = static_cast<int>(text.GetLength());
     // WC_NO_BEST_FIT_CHARS keeps look-alikes ("À" as "à") out; a character
     // with no form at all sets usedDefault.
     BOOL usedDefault = FALSE;
-    const int needed = WideCharToMultiByte(kTextCodePage, WC_NO_BEST_FIT_CHARS, text.data(), length, nullptr, 0,
-                                           nullptr, &usedDefault);
+    const int needed = WideCharToMultiByte(kTextCodePage, WC_NO_BEST_FIT_CHARS, text.GetString(), length, nullptr,
+                                           0, nullptr, &usedDefault);
     if (needed <= 0 || usedDefault)
         return false;
-    std::string converted(static_cast<size_t>(needed), '\0');
-    WideCharToMultiByte(kTextCodePage, WC_NO_BEST_FIT_CHARS, text.data(), length, converted.data(), needed, nullptr,
+    auto* converted = static_cast<char*>(std::malloc(static_cast<size_t>(needed)));
+    if (converted == nullptr)
+        return false;
+    WideCharToMultiByte(kTextCodePage, WC_NO_BEST_FIT_CHARS, text.GetString(), length, converted, needed, nullptr,
                         &usedDefault);
     // The bytes must read back as the very text typed, whatever the flags did.
-    std::wstring back;
-    if (usedDefault || !DecodeStrict(converted, back) || back != text)
-        return false;
-    bytes = std::move(converted);
-    return true;
+    CWideString back;
+    const int decoded = DecodeStrict(converted, static_cast<size_t>(needed), back.GetBuffer(text.GetLength()),
+                                     text.GetLength());
+    const bool exact = !usedDefault && decoded == length && back == text;
+    if (exact)
+        bytes = CString(converted, static_cast<size_t>(needed));
+    std::free(converted);
+    return exact;
 }

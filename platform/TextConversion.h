@@ -3,16 +3,22 @@
 // taken from the system (CP_ACP), so Chinese comes out right on any locale.
 #pragma once
 
-#include <string>
-#include <string_view>
+#include <cstddef>
+
+#include "actions/CString.h"
+#include "platform/WideString.h"
 
 constexpr unsigned kTextCodePage = 936;
 
 // Bytes to UTF-16 for showing. A byte that does not begin a valid code page
 // 936 character shows as U+FFFD; the characters around it still show.
-std::wstring Cp936ToWide(std::string_view bytes);
+CWideString Cp936ToWide(const char* bytes, size_t length);
+inline CWideString Cp936ToWide(const CString& bytes)
+{
+    return Cp936ToWide(bytes.GetString(), static_cast<size_t>(bytes.GetLength()));
+}
 
 // UTF-16 to bytes, exactly or not at all: false (and `bytes` empty) when a
 // character has no code page 936 form of its own. The system would otherwise
 // put "?" or a look-alike in its place, and those bytes would reach the device.
-bool WideToCp936(std::wstring_view text, std::string& bytes);
+bool WideToCp936(const CWideString& text, CString& bytes);

@@ -2,8 +2,6 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
-
 #include "platform/TextConversion.h"
 
 namespace {
@@ -28,11 +26,23 @@ void CWinApp::Attach(HINSTANCE instance)
         return;
     wchar_t path[MAX_PATH];
     const DWORD length = GetModuleFileNameW(instance, path, MAX_PATH);
-    std::wstring name(path, length < MAX_PATH ? length : 0);
-    name.erase(0, name.find_last_of(L"\\/") + 1);  // npos + 1 == 0
-    name.erase(std::min(name.find_last_of(L'.'), name.size()));
-    m_title = name;
-    m_pszAppName = m_title.c_str();
+    // The file name without folder and extension; nothing if the path was cut.
+    DWORD start = 0;
+    DWORD end = length < MAX_PATH ? length : 0;
+    for (DWORD i = 0; i < end; ++i) {
+        if (path[i] == L'\\' || path[i] == L'/')
+            start = i + 1;
+    }
+    for (DWORD i = end; i > start; --i) {
+        if (path[i - 1] == L'.') {
+            end = i - 1;
+            break;
+        }
+    }
+    for (DWORD i = start; i < end; ++i)
+        m_title[i - start] = path[i];
+    m_title[end - start] = L'\0';
+    m_pszAppName = m_title;
 }
 
 BOOL CWinApp::InitInstance()
@@ -77,13 +87,13 @@ HINSTANCE AfxFindResourceHandle(const wchar_t* /*name*/, const wchar_t* /*type*/
     return AfxGetInstanceHandle();
 }
 
-std::wstring AfxLoadString(UINT id)
+CWideString AfxLoadString(UINT id)
 {
     // With a zero length LoadStringW hands out a pointer to the resource's
     // own text, which is not terminated.
     const wchar_t* text = nullptr;
     const int length = LoadStringW(AfxGetInstanceHandle(), id, reinterpret_cast<wchar_t*>(&text), 0);
-    return length > 0 && text != nullptr ? std::wstring(text, static_cast<size_t>(length)) : std::wstring();
+    return length > 0 && text != nullptr ? CWideString(text, static_cast<size_t>(length)) : CWideString();
 }
 
 HWND AfxGetOwnerWindow(const CWnd* self)
@@ -99,7 +109,7 @@ int AfxMessageBox(const CString& text, UINT type, UINT /*helpId*/)
     if ((type & MB_ICONMASK) == 0 && (type & MB_TYPEMASK) <= MB_OKCANCEL)
         type |= MB_ICONEXCLAMATION;
     const wchar_t* caption = g_app != nullptr ? g_app->m_pszAppName : nullptr;
-    return MessageBoxW(AfxGetOwnerWindow(), Cp936ToWide(text.Bytes()).c_str(), caption, type);
+    return MessageBoxW(AfxGetOwnerWindow(), Cp936ToWide(text).GetString(), caption, type);
 }
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandLine*/, int /*show*/)

@@ -6,10 +6,9 @@
 
 #include <windows.h>
 
-#include <string>
-
 #include "actions/CString.h"
 #include "platform/MessageMap.h"
+#include "platform/WideString.h"
 #include "platform/Window.h"
 
 constexpr UINT ID_HELP = 0xE146;  // the help command (F1)
@@ -43,7 +42,7 @@ protected:
     BOOL Enable3dControls() { return TRUE; }
 
 private:
-    std::wstring m_title;
+    wchar_t m_title[MAX_PATH] = {};
 };
 
 CWinApp* AfxGetApp();
@@ -51,7 +50,7 @@ HINSTANCE AfxGetInstanceHandle();
 // The module that holds resource `name` of `type`: the executable.
 HINSTANCE AfxFindResourceHandle(const wchar_t* name, const wchar_t* type);
 // String `id` of the string table; empty when there is none.
-std::wstring AfxLoadString(UINT id);
+CWideString AfxLoadString(UINT id);
 // The window that owns dialogs and message boxes that name no owner: the main
 // window's last active pop-up, unless that is `self` or there is none.
 HWND AfxGetOwnerWindow(const CWnd* self = nullptr);

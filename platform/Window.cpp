@@ -55,18 +55,18 @@ void CWnd::CenterWindow()
     ::SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-std::wstring GetWindowTextWide(HWND window)
+CWideString GetWindowTextWide(HWND window)
 {
+    CWideString text;
     const int length = ::GetWindowTextLengthW(window);
     if (length <= 0)
-        return {};
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const int copied = ::GetWindowTextW(window, text.data(), length + 1);
-    text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
+        return text;
+    const int copied = ::GetWindowTextW(window, text.GetBuffer(static_cast<size_t>(length)), length + 1);
+    text.Truncate(static_cast<size_t>(copied > 0 ? copied : 0));
     return text;
 }
 
-void SetWindowTextWide(HWND window, const std::wstring& text)
+void SetWindowTextWide(HWND window, const wchar_t* text)
 {
-    ::SetWindowTextW(window, text.c_str());
+    ::SetWindowTextW(window, text);
 }

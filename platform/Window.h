@@ -3,9 +3,8 @@
 
 #include <windows.h>
 
-#include <string>
-
 #include "platform/MessageMap.h"
+#include "platform/WideString.h"
 
 // A menu handle that this program does not own (the system menu belongs to
 // its window), so nothing here destroys it.
@@ -85,5 +84,5 @@ private:
 };
 
 // The whole text of a window, and a new one.
-std::wstring GetWindowTextWide(HWND window);
-void SetWindowTextWide(HWND window, const std::wstring& text);
+CWideString GetWindowTextWide(HWND window);
+void SetWindowTextWide(HWND window, const wchar_t* text);

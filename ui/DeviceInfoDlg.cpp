@@ -37,10 +37,10 @@ BOOL CDeviceInfoDlg::OnInitDialog()
     // "About Varnock" at the end of the system menu.
     CMenu sysMenu = GetSystemMenu(FALSE);
     if (sysMenu.GetSafeHmenu() != nullptr) {
-        const std::wstring aboutItem = AfxLoadString(IDS_ABOUT_ITEM);
-        if (!aboutItem.empty()) {
+        const CWideString aboutItem = AfxLoadString(IDS_ABOUT_ITEM);
+        if (!aboutItem.IsEmpty()) {
             sysMenu.AppendMenu(MF_SEPARATOR);
-            sysMenu.AppendMenu(MF_STRING, IDM_ABOUT, aboutItem.c_str());
+            sysMenu.AppendMenu(MF_STRING, IDM_ABOUT, aboutItem.GetString());
         }
     }
 

@@ -88,7 +88,8 @@ TEST_P(DataExchangePushTest, ShowsTheTextAndKeepsTheMember)
     dialog.m_first = CString(GetParam().member.data(), GetParam().member.size());
     std::wstring shown;
     dialog.script = [&](TestDialog& d) {
-        shown = GetWindowTextWide(d.Edit(IDC_TEST_FIRST));
+        const CWideString text = GetWindowTextWide(d.Edit(IDC_TEST_FIRST));
+        shown.assign(text.GetString(), text.GetLength());
         Close(d);
     };
     ASSERT_EQ(RunModal(dialog), IDCANCEL);
@@ -102,7 +103,9 @@ INSTANTIATE_TEST_SUITE_P(
                     PushCase{"TrailingLineFeedLeftOut", "V2.0\n", L"V2.0"},
                     PushCase{"EveryLineFeedLeftOut", "A\nB\n", L"AB"},
                     PushCase{"Chinese", "\xD6\xD0\xCE\xC4", L"\u4E2D\u6587"},
-                    PushCase{"UndecodableByte", "AB\xFF", L"AB\uFFFD"}),
+                    PushCase{"UndecodableByte", "AB\xFF", L"AB\uFFFD"},
+                    // The line feed goes before decoding: the bytes around it make one character.
+                    PushCase{"LineFeedInsideAPair", "\x81\n\x40", L"\u4E02"}),
     [](const testing::TestParamInfo<PushCase>& test) { return std::string(test.param.name); });
 
 struct TakeCase {
@@ -118,7 +121,7 @@ TEST_P(DataExchangeTakeTest, GivesExactBytesOrTheEmptyText)
     TestDialog dialog;
     dialog.m_first = "before";
     dialog.script = [&](TestDialog& d) {
-        SetWindowTextWide(d.Edit(IDC_TEST_FIRST), GetParam().typed);
+        SetWindowTextWide(d.Edit(IDC_TEST_FIRST), GetParam().typed.c_str());
         d.UpdateData(TRUE);
         Close(d);
     };

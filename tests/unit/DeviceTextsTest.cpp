@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <utility>
 
 #include "FakeDevice.h"
 
@@ -140,6 +141,40 @@ TEST(CStringFormat, ZeroByteEndsTheText)
     EXPECT_EQ(s.GetAt(0), 0xB0);
     s.Format("%s-%d", "long text that needs more than a small buffer, many bytes long indeed", 42);
     EXPECT_EQ(s.Bytes(), "long text that needs more than a small buffer, many bytes long indeed-42");
+}
+
+// The string owns its bytes: copies, moves and joins each leave both sides
+// whole, also when a string is joined to or assigned from itself.
+TEST(CStringBytes, CopiesMovesAndJoins)
+{
+    CString a("ab");
+    CString copy = a;
+    copy += "cd";
+    EXPECT_EQ(a.Bytes(), "ab");
+    EXPECT_EQ(copy.Bytes(), "abcd");
+
+    CString moved = std::move(copy);
+    EXPECT_EQ(moved.Bytes(), "abcd");
+    copy = "reused";  // a moved-from string takes a new text
+    EXPECT_EQ(copy.Bytes(), "reused");
+
+    moved += moved;
+    EXPECT_EQ(moved.Bytes(), "abcdabcd");
+    CString& same = moved;
+    moved = same;
+    EXPECT_EQ(moved.Bytes(), "abcdabcd");
+
+    const CString withZero("A\0B", 3);  // a zero byte given by length stays
+    EXPECT_EQ(withZero.GetLength(), 3);
+    EXPECT_EQ(withZero + withZero, CString("A\0BA\0B", 6));
+    EXPECT_NE(withZero, CString("A"));
+
+    moved.Empty();
+    EXPECT_TRUE(moved.IsEmpty());
+    EXPECT_STREQ(moved.GetString(), "");
+    EXPECT_STREQ(CString(nullptr).GetString(), "");
+    EXPECT_EQ(a.GetAt(2), 0);  // outside the text
+    EXPECT_EQ(a.GetAt(-1), 0);
 }
 
 }  // namespace
