@@ -1,0 +1,763 @@
+// The benchmark driver. It starts Varnock.exe and the baseline dialog in turn
+// (A B A B, one Wine session), and for each start measures the time from
+// CreateProcess until the main window is visible and idle, and the process's
+// peak working set. Then it times the read and write actions through a running
+// Varnock window against the device library's own time for the same calls and
+// against the least window that does the same (this program, started with
+// --least-window), and prints the executables' sizes and imports.
+//
+//   VarnockBench.exe [--runs N] [--starts-only] [--raw] [--sizes LABEL FOLDER]...
+//   VarnockBench.exe --least-window
+//
+// It runs from the bin folder where Varnock.exe, VarnockBaseline.exe and
+// Qelvo_CAN.dll sit side by side. Each --sizes adds a row to the size table
+// for the two executables in FOLDER (the other architecture, stripped copies);
+// the size target is checked on the rows whose label says "stripped".
+// --starts-only skips the actions, for trying out variants of the programs;
+// --raw prints every start's figures as well.
+#include <windows.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "device/DeviceLibrary.h"
+
+namespace {
+
+constexpr int kIdOpen = 1001;
+constexpr int kIdWrite = 1002;
+constexpr int kIdProductName = 1022;
+constexpr DWORD kTimeoutMs = 10000;
+constexpr wchar_t kDialogClass[] = L"#32770";
+constexpr wchar_t kFactoryProductName[] = L"Virtual CAN";
+constexpr wchar_t kWriteSucceeded[] = L"\u5199\u8BBE\u5907\u4FE1\u606F\u6210\u529F!";  // 写设备信息成功!
+
+// The children that are running, so that a failure does not leave them behind.
+std::vector<HANDLE> g_children;
+
+[[noreturn]] void Fail(const char* format, ...)
+{
+    for (HANDLE child : g_children) TerminateProcess(child, 1);
+    va_list args;
+    va_start(args, format);
+    std::fputs("bench: ", stderr);
+    std::vfprintf(stderr, format, args);
+    std::fputs("\n", stderr);
+    va_end(args);
+    std::exit(2);
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    std::string bytes(text.size() * 3 + 1, '\0');
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), &bytes[0], int(bytes.size()),
+                                      nullptr, nullptr);
+    bytes.resize(n > 0 ? size_t(n) : 0);
+    return bytes;
+}
+
+// --- Time and figures ------------------------------------------------------
+
+double g_ticksPerMs;
+
+double NowMs()
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return double(now.QuadPart) / g_ticksPerMs;
+}
+
+struct Summary {
+    double median, min, max;
+};
+
+Summary Summarize(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    const double median = n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    return {median, values.front(), values.back()};
+}
+
+std::vector<double> PairRatios(const std::vector<double>& a, const std::vector<double>& b)
+{
+    std::vector<double> ratios;
+    for (size_t i = 0; i < a.size(); ++i) ratios.push_back(a[i] / b[i]);
+    return ratios;
+}
+
+std::vector<double> PairDifferences(const std::vector<double>& a, const std::vector<double>& b)
+{
+    std::vector<double> differences;
+    for (size_t i = 0; i < a.size(); ++i) differences.push_back(a[i] - b[i]);
+    return differences;
+}
+
+std::string Format(const char* format, ...)
+{
+    char buffer[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return buffer;
+}
+
+// "12.34 [11.90-15.02]" with the given number of decimals.
+std::string Figure(const Summary& s, int decimals)
+{
+    return Format("%.*f [%.*f-%.*f]", decimals, s.median, decimals, s.min, decimals, s.max);
+}
+
+// --- Windows of the child ----------------------------------------------------
+
+bool IsVisibleWindowOf(HWND window, const wchar_t* className)
+{
+    wchar_t name[64];
+    return GetClassNameW(window, name, 64) && std::wcscmp(name, className) == 0 && IsWindowVisible(window);
+}
+
+bool IsDialogWindow(HWND window)
+{
+    return IsVisibleWindowOf(window, kDialogClass);
+}
+
+struct MainWindowQuery {
+    DWORD processId;
+    const wchar_t* className;
+    const wchar_t* title;  // nullptr: any
+    HWND found;
+};
+
+BOOL CALLBACK MatchMainWindow(HWND window, LPARAM param)
+{
+    auto* query = reinterpret_cast<MainWindowQuery*>(param);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId != query->processId || !IsVisibleWindowOf(window, query->className) || GetWindow(window, GW_OWNER))
+        return TRUE;
+    if (query->title) {
+        wchar_t title[64];
+        if (!GetWindowTextW(window, title, 64) || std::wcscmp(title, query->title) != 0) return TRUE;
+    }
+    query->found = window;
+    return FALSE;
+}
+
+HWND FindMainWindow(DWORD processId, const wchar_t* className, const wchar_t* title)
+{
+    MainWindowQuery query{processId, className, title, nullptr};
+    EnumWindows(MatchMainWindow, LPARAM(&query));
+    return query.found;
+}
+
+struct MessageBoxQuery {
+    HWND owner;
+    HWND found;
+};
+
+BOOL CALLBACK MatchMessageBox(HWND window, LPARAM param)
+{
+    auto* query = reinterpret_cast<MessageBoxQuery*>(param);
+    if (!IsDialogWindow(window) || GetWindow(window, GW_OWNER) != query->owner) return TRUE;
+    query->found = window;
+    return FALSE;
+}
+
+HWND FindMessageBox(DWORD threadId, HWND owner)
+{
+    MessageBoxQuery query{owner, nullptr};
+    EnumThreadWindows(threadId, MatchMessageBox, LPARAM(&query));
+    return query.found;
+}
+
+// A message to the child's window, answered once its thread gets to it.
+LRESULT Call(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
+{
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, kTimeoutMs, &result))
+        Fail("the window did not answer message 0x%04x within %lu ms", message, kTimeoutMs);
+    return LRESULT(result);
+}
+
+std::wstring WindowText(HWND window)
+{
+    wchar_t text[256] = L"";
+    Call(window, WM_GETTEXT, 256, LPARAM(text));
+    return text;
+}
+
+// The text of a message box is its static control 0xFFFF.
+std::wstring MessageBoxText(HWND box)
+{
+    const HWND text = GetDlgItem(box, 0xFFFF);
+    return text ? WindowText(text) : std::wstring();
+}
+
+// --- One run of a program ----------------------------------------------------
+
+struct Program {
+    const char* name;
+    std::wstring path;
+    const wchar_t* arguments;  // after the program's name on its command line
+    const wchar_t* className;  // of its main window
+    const wchar_t* title;      // of its main window; nullptr: any
+    bool console;              // WaitForInputIdle does not work on it
+};
+
+struct Running {
+    PROCESS_INFORMATION process;
+    HWND window;
+};
+
+// Starts the program and returns once its main window is visible and the
+// process waits for input; `startMs` is the time that took.
+Running Start(const Program& program, double& startMs)
+{
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    std::wstring commandLine = L"\"" + program.path + L"\" " + program.arguments;
+    Running running{};
+    const double started = NowMs();
+    if (!CreateProcessW(program.path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &running.process))
+        Fail("cannot start %s (error %lu)", program.name, GetLastError());
+    g_children.push_back(running.process.hProcess);
+    const DWORD idle = WaitForInputIdle(running.process.hProcess, kTimeoutMs);
+    if (idle != 0 && !program.console) Fail("%s did not become idle (WaitForInputIdle returned %lu)", program.name, idle);
+    while (!(running.window = FindMainWindow(running.process.dwProcessId, program.className, program.title))) {
+        if (NowMs() - started > kTimeoutMs) Fail("%s showed no main window", program.name);
+        Sleep(1);
+    }
+    startMs = NowMs() - started;
+    return running;
+}
+
+double PeakWorkingSetKiB(const Running& running)
+{
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(running.process.hProcess, &counters, sizeof counters))
+        Fail("no memory figures for the child (error %lu)", GetLastError());
+    return double(counters.PeakWorkingSetSize) / 1024;
+}
+
+// Closes the main window as its close box would and waits for the process
+// to end; returns the time that took.
+double Close(Running& running, const char* name)
+{
+    const double closing = NowMs();
+    PostMessageW(running.window, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(running.process.hProcess, kTimeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(running.process.hProcess, 1);
+        Fail("%s did not end after WM_CLOSE", name);
+    }
+    const double closedMs = NowMs() - closing;
+    g_children.erase(std::find(g_children.begin(), g_children.end(), running.process.hProcess));
+    CloseHandle(running.process.hThread);
+    CloseHandle(running.process.hProcess);
+    return closedMs;
+}
+
+struct StartFigures {
+    std::vector<double> startMs, peakKiB, closeMs;
+};
+
+void RunOnce(const Program& program, StartFigures* figures)
+{
+    double startMs = 0;
+    Running running = Start(program, startMs);
+    const double peakKiB = PeakWorkingSetKiB(running);
+    const double closeMs = Close(running, program.name);
+    if (figures) {
+        figures->startMs.push_back(startMs);
+        figures->peakKiB.push_back(peakKiB);
+        figures->closeMs.push_back(closeMs);
+    }
+}
+
+// --- The actions ---------------------------------------------------------------
+
+template <typename Function>
+Function Export(HMODULE module, int number)
+{
+    // Through void(*)(), the generic function pointer, to say the cast is meant.
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, MAKEINTRESOURCEA(number))));
+}
+
+// The device library as Varnock binds it: by export number.
+DeviceLibrary LoadDeviceLibrary(const std::wstring& folder)
+{
+    const HMODULE module = LoadLibraryW((folder + L"Qelvo_CAN.dll").c_str());
+    if (!module) Fail("cannot load Qelvo_CAN.dll (error %lu)", GetLastError());
+    const DeviceLibrary library{Export<DeviceOpenFn>(module, 1), Export<DeviceInfoReadFn>(module, 6),
+                                Export<DeviceInfoWriteFn>(module, 5)};
+    if (!library.DeviceOpen || !library.DeviceInfoRead || !library.DeviceInfoWrite)
+        Fail("Qelvo_CAN.dll lacks export 1, 5 or 6");
+    return library;
+}
+
+// What the read action asks of the library: open, then read.
+double LibraryReadMs(const DeviceLibrary& library, DeviceInfo& info)
+{
+    const double started = NowMs();
+    const DeviceResult opened = library.DeviceOpen(DEVICE_TYPE_ADAPTER, DEVICE_INDEX_FIRST, 0);
+    const DeviceResult read = library.DeviceInfoRead(DEVICE_TYPE_ADAPTER, DEVICE_INDEX_FIRST, &info);
+    const double ms = NowMs() - started;
+    if (opened != DEVICE_RESULT_OK || read != DEVICE_RESULT_OK) Fail("the library's open or read failed");
+    return ms;
+}
+
+double LibraryWriteMs(const DeviceLibrary& library, DeviceInfo& info)
+{
+    const double started = NowMs();
+    const DeviceResult written = library.DeviceInfoWrite(DEVICE_TYPE_ADAPTER, DEVICE_INDEX_FIRST, &info);
+    const double ms = NowMs() - started;
+    if (written != DEVICE_RESULT_OK) Fail("the library's write failed");
+    return ms;
+}
+
+// A window the two actions can be clicked in: Varnock's, or the least one.
+struct ActionWindow {
+    HWND window;
+    DWORD threadId;
+    const char* name;
+};
+
+void Click(HWND window, int id)
+{
+    // What the button sends its parent when it is clicked. Posted, so the
+    // driver is not held up by the handler or by a message box it opens.
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(window, id)));
+}
+
+// "打开": from the click until the product-name field is filled in again.
+double ClickReadMs(const ActionWindow& target)
+{
+    const HWND field = GetDlgItem(target.window, kIdProductName);
+    if (!field) Fail("%s has no control %d", target.name, kIdProductName);
+    Call(field, WM_SETTEXT, 0, LPARAM(L""));
+    const double started = NowMs();
+    Click(target.window, kIdOpen);
+    // Each question waits until the window's thread has time for it, so the
+    // first answer after the handler is the one that sees the new text.
+    while (Call(field, WM_GETTEXTLENGTH) == 0) {
+        if (const HWND box = FindMessageBox(target.threadId, target.window))
+            Fail("the read action in %s said \"%s\"", target.name, Narrow(MessageBoxText(box)).c_str());
+        if (NowMs() - started > kTimeoutMs) Fail("the read action in %s changed nothing", target.name);
+    }
+    const double ms = NowMs() - started;
+    const std::wstring name = WindowText(field);
+    if (name != kFactoryProductName)
+        Fail("the read action in %s showed product \"%s\"", target.name, Narrow(name).c_str());
+    return ms;
+}
+
+// "写参数": from the click until the message box is up; then dismisses it.
+double ClickWriteMs(const ActionWindow& target)
+{
+    const double started = NowMs();
+    Click(target.window, kIdWrite);
+    HWND box;
+    while (!(box = FindMessageBox(target.threadId, target.window))) {
+        Call(target.window, WM_NULL);  // waits while the handler runs
+        if (NowMs() - started > kTimeoutMs) Fail("the write action in %s showed no message", target.name);
+    }
+    const double ms = NowMs() - started;
+    const std::wstring text = MessageBoxText(box);
+    if (text != kWriteSucceeded) Fail("the write action in %s said \"%s\"", target.name, Narrow(text).c_str());
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    while (IsWindow(box)) {
+        Call(target.window, WM_NULL);
+        if (NowMs() - started > 2 * kTimeoutMs) Fail("the message box in %s did not close", target.name);
+    }
+    return ms;
+}
+
+// --- The least window that does the two actions --------------------------------
+//
+// The floor for the actions: this driver, started again with --least-window,
+// shows a plain window whose two buttons call the library directly, set the
+// seven fields and show the message box. It is measured as Varnock is, from
+// another process; Varnock's figures minus its figures are what Varnock's own
+// code costs.
+
+constexpr wchar_t kLeastWindowClass[] = L"VarnockBenchLeastWindow";
+
+DeviceLibrary g_library;
+DeviceInfo g_leastInfo;
+
+// The seven fields, in the order Varnock fills them.
+constexpr int kFieldIds[] = {1020, 1018, 1023, kIdProductName, 1021, 1000, 1019};
+
+// The seven display texts, roughly as Varnock builds them.
+void ShowRecord(HWND window, const DeviceInfo& info)
+{
+    wchar_t name[sizeof info.productName + 1] = L"";
+    for (size_t i = 0; i < sizeof info.productName && info.productName[i]; ++i) name[i] = wchar_t(info.productName[i]);
+    const auto& serial = info.serialNumber;
+    wchar_t texts[7][24];
+    _snwprintf(texts[0], 24, L"%d", info.channelCount);
+    _snwprintf(texts[1], 24, L"%04X", unsigned(info.firmwareVersion[0] | info.firmwareVersion[1] << 8));
+    _snwprintf(texts[2], 24, L"%X.%X", info.hardwareVersion[1], info.hardwareVersion[0]);
+    _snwprintf(texts[3], 24, L"%ls", name);
+    _snwprintf(texts[4], 24, L"%c%c%c%c%c%c", serial[0], serial[1], serial[2], serial[3], serial[4], serial[5]);
+    _snwprintf(texts[5], 24, L"%c%c", serial[6], serial[7]);
+    _snwprintf(texts[6], 24, L"%d%d", info.reservedValue[1], info.reservedValue[0]);
+    for (int i = 0; i < 7; ++i) SetDlgItemTextW(window, kFieldIds[i], texts[i]);
+}
+
+LRESULT CALLBACK LeastWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_COMMAND && LOWORD(wParam) == kIdOpen) {
+        g_library.DeviceOpen(DEVICE_TYPE_ADAPTER, DEVICE_INDEX_FIRST, 0);
+        if (g_library.DeviceInfoRead(DEVICE_TYPE_ADAPTER, DEVICE_INDEX_FIRST, &g_leastInfo) == DEVICE_RESULT_OK)
+            ShowRecord(window, g_leastInfo);
+        return 0;
+    }
+    if (message == WM_COMMAND && LOWORD(wParam) == kIdWrite) {
+        const DeviceResult written = g_library.DeviceInfoWrite(DEVICE_TYPE_ADAPTER, DEVICE_INDEX_FIRST, &g_leastInfo);
+        MessageBoxW(window, written == DEVICE_RESULT_OK ? kWriteSucceeded : L"write failed", L"Varnock",
+                    MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    }
+    if (message == WM_DESTROY) PostQuitMessage(0);
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+int RunLeastWindow()
+{
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = LeastWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hbrBackground = HBRUSH(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = kLeastWindowClass;
+    RegisterClassW(&windowClass);
+    const HWND window = CreateWindowExW(WS_EX_APPWINDOW, kLeastWindowClass, L"least window",
+                                        WS_POPUP | WS_CAPTION | WS_SYSMENU, 100, 100, 580, 170,
+                                        nullptr, nullptr, instance, nullptr);
+    // Varnock's dialog font, 9 points at 96 dots per inch.
+    const HFONT font = CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0,
+                                   L"\u5B8B\u4F53");  // 宋体
+    const auto add = [&](const wchar_t* className, int id, DWORD style, int x, int y, int width) {
+        const HWND control = CreateWindowExW(0, className, L"", WS_CHILD | WS_VISIBLE | style, x, y, width, 20, window,
+                                             HMENU(INT_PTR(id)), instance, nullptr);
+        SendMessageW(control, WM_SETFONT, WPARAM(font), FALSE);
+    };
+    add(L"BUTTON", kIdOpen, BS_PUSHBUTTON | WS_TABSTOP, 27, 20, 75);
+    add(L"BUTTON", kIdWrite, BS_PUSHBUTTON | WS_TABSTOP, 142, 20, 75);
+    for (int i = 0; i < 7; ++i)
+        add(L"EDIT", kFieldIds[i], ES_AUTOHSCROLL | WS_BORDER | (kFieldIds[i] == 1000 ? 0 : WS_DISABLED),
+            20 + 80 * i, 80, 75);
+    ShowWindow(window, SW_SHOW);  // complete, as the driver finds it by being visible
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    DeleteObject(font);
+    return 0;
+}
+
+struct ActionFigures {
+    std::vector<double> libraryRead, varnockRead, leastRead;
+    std::vector<double> libraryWrite, varnockWrite, leastWrite;
+};
+
+// Library, Varnock's window and the least window take turns, call for call,
+// on the same image file.
+ActionFigures RunActions(const Program& varnock, const Program& leastWindow, int runs)
+{
+    double startMs = 0;
+    Running varnockRunning = Start(varnock, startMs);
+    Running leastRunning = Start(leastWindow, startMs);
+    const ActionWindow varnockTarget{varnockRunning.window, varnockRunning.process.dwThreadId, "Varnock's window"};
+    const ActionWindow leastTarget{leastRunning.window, leastRunning.process.dwThreadId, "the least window"};
+
+    ActionFigures figures;
+    DeviceInfo info{};
+    for (int i = -1; i < runs; ++i) {  // run -1 warms up
+        const double libraryRead = LibraryReadMs(g_library, info);
+        const double varnockRead = ClickReadMs(varnockTarget);
+        const double leastRead = ClickReadMs(leastTarget);
+        const double libraryWrite = LibraryWriteMs(g_library, info);
+        const double varnockWrite = ClickWriteMs(varnockTarget);
+        const double leastWrite = ClickWriteMs(leastTarget);
+        if (i < 0) continue;
+        figures.libraryRead.push_back(libraryRead);
+        figures.varnockRead.push_back(varnockRead);
+        figures.leastRead.push_back(leastRead);
+        figures.libraryWrite.push_back(libraryWrite);
+        figures.varnockWrite.push_back(varnockWrite);
+        figures.leastWrite.push_back(leastWrite);
+    }
+    Close(varnockRunning, varnock.name);
+    Close(leastRunning, leastWindow.name);
+    return figures;
+}
+
+// --- Sizes and imports ---------------------------------------------------------
+
+bool FileBytes(const std::wstring& path, std::vector<unsigned char>& bytes)
+{
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size;
+    bool ok = GetFileSizeEx(file, &size) && size.QuadPart < (64 << 20);
+    if (ok) {
+        bytes.resize(size_t(size.QuadPart));
+        DWORD read = 0;
+        ok = bytes.empty() || (ReadFile(file, bytes.data(), DWORD(bytes.size()), &read, nullptr) && read == bytes.size());
+    }
+    CloseHandle(file);
+    return ok;
+}
+
+// The names of the DLLs a PE image (32- or 64-bit) imports at load time;
+// empty if it is no PE image.
+std::vector<std::string> ImportedDlls(const std::vector<unsigned char>& image)
+{
+    const auto in = [&](size_t offset, size_t size) { return offset + size <= image.size(); };
+    const auto u16 = [&](size_t offset) { return unsigned(image[offset] | image[offset + 1] << 8); };
+    const auto u32 = [&](size_t offset) { return uint32_t(u16(offset) | uint32_t(u16(offset + 2)) << 16); };
+    std::vector<std::string> names;
+    if (!in(0x40, 0) || u16(0) != 0x5A4D) return names;
+    const size_t pe = u32(0x3C);
+    if (!in(pe, 24) || u32(pe) != 0x4550) return names;
+    const unsigned sectionCount = u16(pe + 6);
+    const size_t optional = pe + 24;
+    const size_t sections = optional + u16(pe + 20);
+    if (!in(optional, 2)) return names;
+    const size_t directories = optional + (u16(optional) == 0x20B ? 112 : 96);
+    if (!in(directories + 8, 8)) return names;
+    const auto toOffset = [&](uint32_t rva) -> size_t {
+        for (unsigned i = 0; i < sectionCount; ++i) {
+            const size_t s = sections + 40 * i;
+            if (!in(s, 40)) break;
+            const uint32_t address = u32(s + 12), rawSize = u32(s + 16), raw = u32(s + 20);
+            if (rva >= address && rva < address + rawSize) return raw + (rva - address);
+        }
+        return SIZE_MAX;
+    };
+    for (size_t d = toOffset(u32(directories + 8)); d != SIZE_MAX && in(d, 20); d += 20) {
+        const uint32_t nameRva = u32(d + 12);
+        if (nameRva == 0) break;
+        size_t n = toOffset(nameRva);
+        if (n == SIZE_MAX) break;
+        std::string name;
+        for (; in(n, 1) && image[n]; ++n) name += char(image[n]);
+        names.push_back(name);
+    }
+    return names;
+}
+
+// Windows' own DLLs, and the device library; a runtime of the compiler's
+// (libstdc++-6.dll, libgcc_s_*.dll, libwinpthread-1.dll) is none of them.
+bool IsAllowedImport(std::string name)
+{
+    for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+    static const char* const allowed[] = {"kernel32.dll", "user32.dll", "gdi32.dll",   "msvcrt.dll",
+                                          "comctl32.dll", "advapi32.dll", "shell32.dll", "ntdll.dll",
+                                          "qelvo_can.dll"};
+    for (const char* a : allowed)
+        if (name == a) return true;
+    return name.compare(0, 11, "api-ms-win-") == 0;
+}
+
+struct SizeRow {
+    std::string label;
+    std::wstring folder;
+    bool stripped;  // the row the size target is checked on
+};
+
+// Prints the table; returns whether every stripped Varnock.exe meets the
+// size and import target.
+bool PrintSizes(const std::vector<SizeRow>& rows)
+{
+    bool met = true;
+    bool checked = false;
+    std::printf("\nExecutables (bytes)\n");
+    std::printf("  %-18s %10s %10s %7s  %s\n", "build", "Varnock", "baseline", "ratio", "Varnock.exe imports");
+    for (const SizeRow& row : rows) {
+        std::vector<unsigned char> varnock, baseline;
+        const bool haveVarnock = FileBytes(row.folder + L"Varnock.exe", varnock);
+        const bool haveBaseline = FileBytes(row.folder + L"VarnockBaseline.exe", baseline);
+        std::string imports;
+        bool allowed = haveVarnock;
+        for (const std::string& dll : haveVarnock ? ImportedDlls(varnock) : std::vector<std::string>{}) {
+            if (!IsAllowedImport(dll)) allowed = false;
+            imports += (imports.empty() ? "" : " ") + dll + (IsAllowedImport(dll) ? "" : "(!)");
+        }
+        std::printf("  %-18s %10s %10s %7s  %s\n", row.label.c_str(),
+                    haveVarnock ? Format("%zu", varnock.size()).c_str() : "-",
+                    haveBaseline ? Format("%zu", baseline.size()).c_str() : "-",
+                    haveVarnock && haveBaseline ? Format("%.2f", double(varnock.size()) / baseline.size()).c_str()
+                                                : "-",
+                    haveVarnock ? imports.c_str() : "(missing)");
+        if (row.stripped) {
+            checked = true;
+            met = met && allowed && varnock.size() <= 65536;
+        }
+    }
+    return met && checked;
+}
+
+// --- Environment ---------------------------------------------------------------
+
+std::wstring OwnFolder()
+{
+    wchar_t path[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (n == 0 || n == MAX_PATH) Fail("cannot find my own folder");
+    std::wstring folder(path, n);
+    return folder.substr(0, folder.find_last_of(L'\\') + 1);
+}
+
+// The children inherit this: a fresh image, no delay, no failures, no log.
+std::wstring PrepareVirtualAdapter()
+{
+    wchar_t temp[MAX_PATH];
+    if (!GetTempPathW(MAX_PATH, temp)) Fail("no temp folder");
+    const std::wstring image = std::wstring(temp) + L"varnock-bench-" + std::to_wstring(GetCurrentProcessId()) + L".bin";
+    DeleteFileW(image.c_str());  // created with factory content on first use
+    SetEnvironmentVariableW(L"VADAPTER_IMAGE", image.c_str());
+    SetEnvironmentVariableW(L"VADAPTER_DELAY_MS", L"0");
+    for (const wchar_t* name : {L"VADAPTER_ABSENT", L"VADAPTER_FAIL_READ", L"VADAPTER_FAIL_READ_GARBAGE",
+                                L"VADAPTER_FAIL_WRITE", L"VADAPTER_FAIL_RESULT", L"VADAPTER_LOG"})
+        SetEnvironmentVariableW(name, nullptr);
+    return image;
+}
+
+void PrintTarget(const char* what, bool met)
+{
+    std::printf("  %-58s %s\n", what, met ? "met" : "MISSED");
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    int runs = 100;
+    bool startsOnly = false;
+    bool raw = false;
+    const std::wstring folder = OwnFolder();
+    if (argc == 2 && std::wcscmp(argv[1], L"--least-window") == 0) {
+        g_library = LoadDeviceLibrary(folder);
+        return RunLeastWindow();
+    }
+    std::vector<SizeRow> sizeRows{{"x86_64", folder, false}};
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring arg = argv[i];
+        if (arg == L"--runs" && i + 1 < argc) {
+            runs = _wtoi(argv[++i]);
+        } else if (arg == L"--starts-only") {
+            startsOnly = true;
+        } else if (arg == L"--raw") {
+            raw = true;
+        } else if (arg == L"--sizes" && i + 2 < argc) {
+            std::wstring sizeFolder = argv[i + 2];
+            if (!sizeFolder.empty() && sizeFolder.back() != L'\\') sizeFolder += L'\\';
+            const std::string label = Narrow(argv[i + 1]);
+            sizeRows.push_back({label, sizeFolder, label.find("stripped") != std::string::npos});
+            i += 2;
+        } else {
+            Fail("usage: VarnockBench.exe [--runs N] [--starts-only] [--raw] [--sizes LABEL FOLDER]...");
+        }
+    }
+    if (runs < 1) Fail("--runs needs a positive number");
+
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    g_ticksPerMs = double(frequency.QuadPart) / 1000;
+
+    const std::wstring image = PrepareVirtualAdapter();
+    const Program varnock{"Varnock.exe", folder + L"Varnock.exe", L"", kDialogClass, L"Varnock", false};
+    const Program baseline{"VarnockBaseline.exe", folder + L"VarnockBaseline.exe", L"", kDialogClass, nullptr, false};
+    wchar_t ownPath[MAX_PATH];
+    GetModuleFileNameW(nullptr, ownPath, MAX_PATH);
+    const Program leastWindow{"the least window", ownPath, L"--least-window", kLeastWindowClass, nullptr, true};
+
+    // Starts, A B A B after one pair that warms the caches.
+    RunOnce(varnock, nullptr);
+    RunOnce(baseline, nullptr);
+    StartFigures a, b;
+    for (int i = 0; i < runs; ++i) {
+        RunOnce(varnock, &a);
+        RunOnce(baseline, &b);
+    }
+
+    std::printf("Start-up: %d starts of each program, A B A B after one warm-up pair, one Wine session\n", runs);
+    std::printf("  %-30s %-26s %-26s %s\n", "figure: median [range]", "Varnock.exe", "baseline",
+                "Varnock / baseline, pair by pair");
+    const struct {
+        const char* name;
+        const std::vector<double>& a;
+        const std::vector<double>& b;
+        int decimals;
+    } rows[] = {
+        {"start to visible, idle (ms)", a.startMs, b.startMs, 1},
+        {"peak working set (KiB)", a.peakKiB, b.peakKiB, 0},
+        {"WM_CLOSE to process end (ms)", a.closeMs, b.closeMs, 1},
+    };
+    for (const auto& row : rows)
+        std::printf("  %-30s %-26s %-26s %s\n", row.name, Figure(Summarize(row.a), row.decimals).c_str(),
+                    Figure(Summarize(row.b), row.decimals).c_str(),
+                    Figure(Summarize(PairRatios(row.a, row.b)), 3).c_str());
+    if (raw)
+        for (int i = 0; i < runs; ++i)
+            std::printf("  pair %3d: start %7.1f %7.1f ms, peak %6.0f %6.0f KiB\n", i + 1, a.startMs[i], b.startMs[i],
+                        a.peakKiB[i], b.peakKiB[i]);
+    std::fflush(stdout);
+
+    double readAdds = 0, writeAdds = 0, readAddsToLeast = 0, writeAddsToLeast = 0;
+    if (!startsOnly) {
+        g_library = LoadDeviceLibrary(folder);
+        const ActionFigures actions = RunActions(varnock, leastWindow, runs);
+        std::printf("\nActions (ms, median [range]): %d of each, VADAPTER_DELAY_MS=0. The library alone, Varnock's\n"
+                    "window and the least window (another process calling the library from a bare window\n"
+                    "procedure) take turns.\n",
+                    runs);
+        std::printf("  %-36s %-28s %s\n", "", "read: open + read, fields", "write: write, message box");
+        const struct {
+            const char* name;
+            std::vector<double> read, write;
+        } actionRows[] = {
+            {"library alone", actions.libraryRead, actions.libraryWrite},
+            {"Varnock.exe, click to result", actions.varnockRead, actions.varnockWrite},
+            {"least window, click to result", actions.leastRead, actions.leastWrite},
+            {"Varnock adds to the library", PairDifferences(actions.varnockRead, actions.libraryRead),
+             PairDifferences(actions.varnockWrite, actions.libraryWrite)},
+            {"Varnock adds to the least window", PairDifferences(actions.varnockRead, actions.leastRead),
+             PairDifferences(actions.varnockWrite, actions.leastWrite)},
+        };
+        for (const auto& row : actionRows)
+            std::printf("  %-36s %-28s %s\n", row.name, Figure(Summarize(row.read), 3).c_str(),
+                        Figure(Summarize(row.write), 3).c_str());
+        readAdds = Summarize(actionRows[3].read).median;
+        writeAdds = Summarize(actionRows[3].write).median;
+        readAddsToLeast = Summarize(actionRows[4].read).median;
+        writeAddsToLeast = Summarize(actionRows[4].write).median;
+    }
+    DeleteFileW(image.c_str());
+
+    const bool sizeMet = PrintSizes(sizeRows);
+
+    std::printf("\nTargets (start-up and memory: median of the pair ratios)\n");
+    PrintTarget("start to visible, idle window: ratio <= 1.10", Summarize(PairRatios(a.startMs, b.startMs)).median <= 1.10);
+    PrintTarget("peak working set: ratio <= 1.10", Summarize(PairRatios(a.peakKiB, b.peakKiB)).median <= 1.10);
+    if (!startsOnly) {
+        PrintTarget("read action: Varnock adds < 1 ms to the library", readAdds < 1.0);
+        PrintTarget("write action: Varnock adds < 1 ms to the library", writeAdds < 1.0);
+        PrintTarget("read action: Varnock adds < 1 ms to the least window", readAddsToLeast < 1.0);
+        PrintTarget("write action: Varnock adds < 1 ms to the least window", writeAddsToLeast < 1.0);
+    }
+    PrintTarget("Varnock.exe stripped <= 65536 bytes, only allowed DLLs", sizeMet);
+    return 0;
+}

@@ -1,0 +1,50 @@
+#!/bin/bash
+# Builds the two Windows presets and runs the benchmark (bench/Bench.cpp):
+# Varnock.exe against the least Win32 dialog, started in turn under wine64 in
+# Xvfb, then its two actions, then the sizes of both programs on both
+# architectures. A benchmark, not a test: it fails only when it cannot run.
+# Arguments go to the driver, e.g. --runs 200 or --raw.
+#   VARNOCK_BUILD_ROOT    where the presets' build folders go (default build)
+#   VARNOCK_BENCH_PREFIX  the benchmark's Wine prefix (default build/bench-wineprefix)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+build_root=${VARNOCK_BUILD_ROOT:-build}
+declare -A triple=([windows-x64]=x86_64-w64-mingw32 [windows-x86]=i686-w64-mingw32)
+declare -A targets=([windows-x64]="Varnock VarnockBaseline VarnockBench qelvo_virtual"
+                    [windows-x86]="Varnock VarnockBaseline")
+for preset in windows-x64 windows-x86; do
+    dir=$build_root/$preset
+    echo "=== build $preset in $dir"
+    cmake --preset "$preset" -B "$dir" >/dev/null
+    # shellcheck disable=SC2086  # the target list splits on purpose
+    cmake --build "$dir" -j "$(nproc)" --target ${targets[$preset]}
+    # The size target is on stripped files, whatever the build type did.
+    mkdir -p "$dir/bench-stripped"
+    for exe in Varnock VarnockBaseline; do
+        "${triple[$preset]}-strip" -o "$dir/bench-stripped/$exe.exe" "$dir/bin/$exe.exe"
+    done
+done
+
+# Its own prefix and wineserver, so tests running meanwhile share neither.
+# Headless: with no window manager on Xvfb, Wine would wait 2 s for one at
+# every closed window.
+export WINEPREFIX=${VARNOCK_BENCH_PREFIX:-$PWD/build/bench-wineprefix}
+export VARNOCK_WINE_HEADLESS=1
+source scripts/wine-env.sh
+trap varnock_wine_down EXIT
+varnock_start_xvfb
+varnock_wine_up
+# The target systems' code page, 936.
+export LC_ALL=zh_CN.UTF-8
+
+x64=$build_root/windows-x64
+x86=$build_root/windows-x86
+echo "=== bench $(date -u +%F), $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p'), $(wine --version)"
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+wine "$x64/bin/VarnockBench.exe" "$@" \
+    --sizes "x86_64 stripped" "$(winepath -w "$x64/bench-stripped")" \
+    --sizes "i686" "$(winepath -w "$x86/bin")" \
+    --sizes "i686 stripped" "$(winepath -w "$x86/bench-stripped")"
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
