@@ -471,8 +471,15 @@ struct ActionFigures {
     std::vector<double> libraryWrite, varnockWrite, leastWrite;
 };
 
+// The windows go on repainting after an action; each measurement waits this
+// long first, so it does not share the processor with the one before.
+void Settle()
+{
+    Sleep(30);
+}
+
 // Library, Varnock's window and the least window take turns, call for call,
-// on the same image file.
+// on the same image file; the two windows swap places every round.
 ActionFigures RunActions(const Program& varnock, const Program& leastWindow, int runs)
 {
     double startMs = 0;
@@ -484,12 +491,20 @@ ActionFigures RunActions(const Program& varnock, const Program& leastWindow, int
     ActionFigures figures;
     DeviceInfo info{};
     for (int i = -1; i < runs; ++i) {  // run -1 warms up
+        const bool varnockFirst = i % 2 == 0;
+        const auto inTurn = [&](double (*action)(const ActionWindow&), double& varnockMs, double& leastMs) {
+            Settle();
+            (varnockFirst ? varnockMs : leastMs) = action(varnockFirst ? varnockTarget : leastTarget);
+            Settle();
+            (varnockFirst ? leastMs : varnockMs) = action(varnockFirst ? leastTarget : varnockTarget);
+        };
+        double varnockRead, leastRead, varnockWrite, leastWrite;
+        Settle();
         const double libraryRead = LibraryReadMs(g_library, info);
-        const double varnockRead = ClickReadMs(varnockTarget);
-        const double leastRead = ClickReadMs(leastTarget);
+        inTurn(ClickReadMs, varnockRead, leastRead);
+        Settle();
         const double libraryWrite = LibraryWriteMs(g_library, info);
-        const double varnockWrite = ClickWriteMs(varnockTarget);
-        const double leastWrite = ClickWriteMs(leastTarget);
+        inTurn(ClickWriteMs, varnockWrite, leastWrite);
         if (i < 0) continue;
         figures.libraryRead.push_back(libraryRead);
         figures.varnockRead.push_back(varnockRead);
@@ -722,7 +737,7 @@ int wmain(int argc, wchar_t** argv)
         const ActionFigures actions = RunActions(varnock, leastWindow, runs);
         std::printf("\nActions (ms, median [range]): %d of each, VADAPTER_DELAY_MS=0. The library alone, Varnock's\n"
                     "window and the least window (another process calling the library from a bare window\n"
-                    "procedure) take turns.\n",
+                    "procedure) take turns, 30 ms apart.\n",
                     runs);
         std::printf("  %-36s %-28s %s\n", "", "read: open + read, fields", "write: write, message box");
         const struct {
