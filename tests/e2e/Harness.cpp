@@ -172,10 +172,23 @@ bool WineDrawsTheFrames()
 
 bool BringToForeground(HWND window)
 {
-    if (GetForegroundWindow() == window)
-        return true;
-    SetForegroundWindow(window);
-    return WaitFor([&] { return GetForegroundWindow() == window; }, Milliseconds(2000));
+    // In front for the system, and active in its own thread too; under load
+    // Wine can take a moment to settle after a window shows, so this must
+    // hold a few polls in a row.
+    const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    int steady = 0;
+    return WaitFor([&] {
+        if (GetForegroundWindow() != window) {
+            SetForegroundWindow(window);
+            steady = 0;
+            return false;
+        }
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        const bool active = GetGUIThreadInfo(thread, &info) && info.hwndActive == window;
+        steady = active ? steady + 1 : 0;
+        return steady >= 3;
+    }, Milliseconds(3000));
 }
 
 namespace {
@@ -249,18 +262,24 @@ void ClickAt(POINT screen)
     const int height = GetSystemMetrics(SM_CYSCREEN);
     const LONG dx = MulDiv(screen.x, 65536, width) + 65536 / width / 2;
     const LONG dy = MulDiv(screen.y, 65536, height) + 65536 / height / 2;
-    Send({MouseInput(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, dx, dy)});
+    constexpr DWORD kAt = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    Send({MouseInput(kAt, dx, dy)});
     WaitFor([&] {
         POINT at{};
         GetCursorPos(&at);
         return at.x == screen.x && at.y == screen.y;
     }, Milliseconds(1000));
-    Send({MouseInput(MOUSEEVENTF_LEFTDOWN), MouseInput(MOUSEEVENTF_LEFTUP)});
+    // The press and the release carry the point too: under load, a late
+    // pointer event from X can still move the cursor after the move above.
+    Send({MouseInput(kAt | MOUSEEVENTF_LEFTDOWN, dx, dy), MouseInput(kAt | MOUSEEVENTF_LEFTUP, dx, dy)});
 }
 
 void Click(HWND control)
 {
-    ClickAt(Centre(WindowRect(control)));
+    const POINT centre = Centre(WindowRect(control));
+    // Nothing may lie on top of it, as a person would see.
+    WaitFor([&] { return WindowFromPoint(centre) == control; }, Milliseconds(1000));
+    ClickAt(centre);
 }
 
 // ---- The virtual adapter ----------------------------------------------------
