@@ -264,8 +264,8 @@ TEST_F(VirtualAdapter, LeftoverTemporaryFilesAreNeverTakenForTheImage)
 }
 
 // Another process writes RecordA and RecordB in turn while this one reads,
-// and is killed at a random moment. Every read sees one whole record, and so
-// does the read after the kill.
+// and is killed at a random moment, 25 times over. Every read sees one whole
+// record, and so does the read after the kill.
 TEST_F(VirtualAdapter, ReadersSeeWholeRecordsWhileAWriterIsKilled)
 {
     using Clock = std::chrono::steady_clock;
@@ -287,7 +287,7 @@ TEST_F(VirtualAdapter, ReadersSeeWholeRecordsWhileAWriterIsKilled)
         return got;
     };
 
-    for (int round = 0; round < 5 && !HasFailure(); ++round) {
+    for (int round = 0; round < 25 && !HasFailure(); ++round) {
         SCOPED_TRACE(round);
         const Bytes start = check("before the writer");
         WriterProcess writer;
