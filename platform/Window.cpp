@@ -1,5 +1,7 @@
 #include "platform/Window.h"
 
+#include <cwchar>
+
 #include "platform/WinApp.h"
 
 CWnd::~CWnd()
@@ -66,7 +68,16 @@ CWideString GetWindowTextWide(HWND window)
     return text;
 }
 
+// Text that is already there is not set again, as in the framework this
+// stands in for: an unchanged field neither flickers nor loses its caret and
+// selection, and a re-read that changes nothing costs no redraw.
 void SetWindowTextWide(HWND window, const wchar_t* text)
 {
+    const size_t length = std::wcslen(text);
+    if (static_cast<size_t>(::GetWindowTextLengthW(window)) == length) {
+        const CWideString current = GetWindowTextWide(window);
+        if (current.GetLength() == length && std::wmemcmp(current.GetString(), text, length) == 0)
+            return;
+    }
     ::SetWindowTextW(window, text);
 }

@@ -162,6 +162,31 @@ TEST(DialogTest, CancelEndsWithoutTakingTheTexts)
     EXPECT_EQ(dialog.m_second, CString("kept"));
 }
 
+// Putting back a text that is already shown leaves the field alone: the
+// operator's caret and selection stay. A changed text replaces it.
+TEST(DialogTest, PuttingTextsBackKeepsUnchangedFields)
+{
+    TestDialog dialog;
+    dialog.m_first = "17";
+    dialog.m_second = "old";
+    DWORD firstSelection = 0, secondSelection = 0;
+    CWideString second;
+    dialog.script = [&](TestDialog& d) {
+        SendMessageW(d.Edit(IDC_TEST_FIRST), EM_SETSEL, 1, 2);
+        SendMessageW(d.Edit(IDC_TEST_SECOND), EM_SETSEL, 1, 2);
+        d.m_second = "new";
+        d.UpdateData(FALSE);
+        firstSelection = DWORD(SendMessageW(d.Edit(IDC_TEST_FIRST), EM_GETSEL, 0, 0));
+        secondSelection = DWORD(SendMessageW(d.Edit(IDC_TEST_SECOND), EM_GETSEL, 0, 0));
+        second = GetWindowTextWide(d.Edit(IDC_TEST_SECOND));
+        PostMessageW(d.m_hWnd, WM_COMMAND, IDCANCEL, 0);
+    };
+    RunModal(dialog);
+    EXPECT_EQ(firstSelection, DWORD(MAKELONG(1, 2)));
+    EXPECT_NE(secondSelection, DWORD(MAKELONG(1, 2)));
+    EXPECT_EQ(std::wstring(second.GetString()), L"new");
+}
+
 TEST(DialogTest, EnterInAnEditIsOk)
 {
     TestDialog dialog;
