@@ -12,7 +12,7 @@ scripts/install-deps.sh
 
 build_root=${VARNOCK_BUILD_ROOT:-build}
 declare -A triple=([windows-x64]=x86_64-w64-mingw32 [windows-x86]=i686-w64-mingw32)
-declare -A targets=([windows-x64]="Varnock VarnockBaseline VarnockBench qelvo_virtual"
+declare -A targets=([windows-x64]="Varnock VarnockBaseline VarnockBaselineV6 VarnockBaselineWindow VarnockBench qelvo_virtual"
                     [windows-x86]="Varnock VarnockBaseline")
 for preset in windows-x64 windows-x86; do
     dir=$build_root/$preset
