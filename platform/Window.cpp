@@ -74,10 +74,8 @@ CWideString GetWindowTextWide(HWND window)
 void SetWindowTextWide(HWND window, const wchar_t* text)
 {
     const size_t length = std::wcslen(text);
-    if (static_cast<size_t>(::GetWindowTextLengthW(window)) == length) {
-        const CWideString current = GetWindowTextWide(window);
-        if (current.GetLength() == length && std::wmemcmp(current.GetString(), text, length) == 0)
-            return;
-    }
+    const CWideString current = GetWindowTextWide(window);
+    if (current.GetLength() == length && std::wmemcmp(current.GetString(), text, length) == 0)
+        return;
     ::SetWindowTextW(window, text);
 }
