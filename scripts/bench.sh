@@ -41,10 +41,10 @@ export LC_ALL=zh_CN.UTF-8
 
 x64=$build_root/windows-x64
 x86=$build_root/windows-x86
-echo "=== bench $(date -u +%F), $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p'), $(wine --version)"
+echo "=== bench $(date -u +%F), $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p'), $(varnock_wine --version)"
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
-wine "$x64/bin/VarnockBench.exe" "$@" \
-    --sizes "x86_64 stripped" "$(winepath -w "$x64/bench-stripped")" \
-    --sizes "i686" "$(winepath -w "$x86/bin")" \
-    --sizes "i686 stripped" "$(winepath -w "$x86/bench-stripped")"
+varnock_wine "$x64/bin/VarnockBench.exe" "$@" \
+    --sizes "x86_64 stripped" "$(varnock_wine winepath.exe -w "$x64/bench-stripped")" \
+    --sizes "i686" "$(varnock_wine winepath.exe -w "$x86/bin")" \
+    --sizes "i686 stripped" "$(varnock_wine winepath.exe -w "$x86/bench-stripped")"
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
