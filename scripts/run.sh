@@ -22,4 +22,4 @@ cmake --build build/windows-x64 -j"$(nproc)" --target Varnock qelvo_virtual
 
 source "$root/scripts/wine-env.sh"
 varnock_wine_prefix
-exec varnock_wine "$root/build/windows-x64/bin/Varnock.exe"
+exec "$WINELOADER" "$root/build/windows-x64/bin/Varnock.exe"

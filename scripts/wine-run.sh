@@ -3,4 +3,4 @@
 # in the project's prefix.
 source "$(dirname "$0")/wine-env.sh"
 varnock_wine_prefix
-exec varnock_wine "$@"
+exec "$WINELOADER" "$@"
