@@ -252,6 +252,13 @@ TEST(ResourceTest, AboutBoxTemplate)
     EXPECT_FALSE(t.items[2].text.empty());
 }
 
+// A callback of the system's calling convention, which a lambda is not on i686.
+BOOL CALLBACK CountResource(HMODULE, LPCWSTR, LPWSTR, LONG_PTR count)
+{
+    ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
 TEST(ResourceTest, OneStringTheAboutItem)
 {
     wchar_t text[64] = {};
@@ -269,10 +276,7 @@ TEST(ResourceTest, OneStringTheAboutItem)
             in.Read<WORD>();
     }
     int blocks = 0;
-    EnumResourceNamesW(Program(), RT_STRING, [](HMODULE, LPCWSTR, LPWSTR, LONG_PTR count) -> BOOL {
-        ++*reinterpret_cast<int*>(count);
-        return TRUE;
-    }, reinterpret_cast<LONG_PTR>(&blocks));
+    EnumResourceNamesW(Program(), RT_STRING, CountResource, reinterpret_cast<LONG_PTR>(&blocks));
     EXPECT_EQ(blocks, 1);
 }
 

@@ -111,22 +111,30 @@ POINT Centre(const RECT& rect)
     return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
 }
 
+namespace {
+
+struct WindowSearch {
+    DWORD processId;
+    std::vector<HWND> found;
+};
+
+// A callback of the system's calling convention, which a lambda is not on i686.
+BOOL CALLBACK CollectWindowOf(HWND window, LPARAM context)
+{
+    auto* search = reinterpret_cast<WindowSearch*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId)
+        search->found.push_back(window);
+    return TRUE;
+}
+
+}  // namespace
+
 std::vector<HWND> TopLevelWindows(DWORD processId)
 {
-    struct Search {
-        DWORD processId;
-        std::vector<HWND> found;
-    } search{processId, {}};
-    EnumWindows(
-        [](HWND window, LPARAM context) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(context);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == s->processId)
-                s->found.push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WindowSearch search{processId, {}};
+    EnumWindows(CollectWindowOf, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
