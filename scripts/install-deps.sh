@@ -1,6 +1,8 @@
 #!/bin/bash
 # Installs the Debian packages that building, running and testing Varnock
-# need, when they are missing, and generates the locales the tests use.
+# need, when they are missing, and generates the locales the tests use. The
+# 32-bit Wine runs the i686 build; where the kernel cannot start 32-bit
+# programs itself, an emulator is registered for them.
 set -euo pipefail
 
 packages=(
@@ -21,10 +23,40 @@ done
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
+apt_install() { DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -q --no-install-recommends "$@"; }
+
+dpkg --print-foreign-architectures | grep -qx i386 || { as_root dpkg --add-architecture i386; missing+=(wine32:i386); }
+dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" || missing+=(wine32:i386)
+
 if [ ${#missing[@]} -gt 0 ]; then
     echo "install-deps: installing ${missing[*]}"
     as_root apt-get update -q
-    DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -q --no-install-recommends "${missing[@]}"
+    # shellcheck disable=SC2046  # one word per package
+    apt_install $(printf '%s\n' "${missing[@]}" | sort -u)
+fi
+
+# 32-bit programs. A kernel without 32-bit support says "Exec format error";
+# then qemu runs them through binfmt_misc. Bookworm's qemu (7.2) ignores
+# MAP_FIXED_NOREPLACE, and Wine then probes its address space for about a
+# minute at every start; the one in bookworm-backports starts it in a second.
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    if ! [ -x /usr/bin/qemu-i386 ] || ! /usr/bin/qemu-i386 --version | grep -q 'version \([89]\|[1-9][0-9]\)\.'; then
+        echo "install-deps: installing qemu-user from bookworm-backports for 32-bit programs"
+        list=/etc/apt/sources.list.d/bookworm-backports.list
+        if ! grep -rqs 'bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+            echo "deb http://deb.debian.org/debian bookworm-backports main" | as_root tee "$list" >/dev/null
+        fi
+        as_root apt-get update -q
+        apt_install -t bookworm-backports qemu-user
+    fi
+    binfmt=/proc/sys/fs/binfmt_misc
+    [ -e $binfmt/register ] || as_root mount -t binfmt_misc binfmt_misc $binfmt
+    [ -e $binfmt/qemu-i386 ] && echo -1 | as_root tee $binfmt/qemu-i386 >/dev/null
+    # i386 ELF executables and shared objects; F: the emulator is opened now,
+    # so it works in any mount namespace.
+    echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:F' |
+        as_root tee $binfmt/register >/dev/null
+    /usr/lib/wine/wine --version >/dev/null || { echo "install-deps: 32-bit programs still do not start" >&2; exit 1; }
 fi
 
 # An ungenerated locale makes Wine fall back to a Western code page.
