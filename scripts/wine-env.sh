@@ -19,7 +19,8 @@ varnock_wine() { "$WINELOADER" "$@"; }
 # Set VARNOCK_WINE_HEADLESS=1 before creating a prefix for tests: with no
 # window manager on Xvfb, Wine's managed windows make every exit wait ~2 s.
 varnock_wine_prefix() {
-    local marker="$WINEPREFIX/.varnock-ready-2"
+    # -3: made with the 32-bit Wine installed, so it has its 32-bit side.
+    local marker="$WINEPREFIX/.varnock-ready-3"
     [ -f "$marker" ] && return 0
     echo "wine-env: creating Wine prefix $WINEPREFIX"
     mkdir -p "$WINEPREFIX"
