@@ -1,7 +1,8 @@
 #!/bin/bash
 # Installs what is missing, builds every preset and runs every test, headless:
-# native (with sanitizers), Windows x86_64 under wine64 in Xvfb, and the
-# Windows i686 build (built and inspected; this kernel can't run it).
+# native (with sanitizers), Windows x86_64 under wine64 in Xvfb, and Windows
+# i686 under the 32-bit Wine (emulated where the kernel has no 32-bit
+# support): its unit and adapter tests and a subset of the end-to-end ones.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
