@@ -1,10 +1,17 @@
 #!/bin/bash
-# Builds Varnock and the virtual adapter (x86_64) and runs Varnock under Wine
-# on this display, against the virtual adapter that sits beside it as
-# Qelvo_CAN.dll. Its record lives in the Wine prefix's
+# Builds Varnock and the virtual adapter (x86_64, or i686 with --x86) and
+# runs Varnock under Wine on this display, against the virtual adapter that
+# sits beside it as Qelvo_CAN.dll. Its record lives in the Wine prefix's
 # %LOCALAPPDATA%\Varnock\virtual-adapter.bin unless VADAPTER_IMAGE says
-# otherwise.
+# otherwise. The i686 build is the one for a 32-bit vendor library.
 set -euo pipefail
+
+preset=windows-x64
+case "${1:-}" in
+    --x86) preset=windows-x86 ;;
+    "") ;;
+    *) echo "usage: scripts/run.sh [--x86]" >&2; exit 2 ;;
+esac
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -17,9 +24,10 @@ fi
 "$root/scripts/install-deps.sh"
 
 cd "$root"
-cmake --preset windows-x64
-cmake --build build/windows-x64 -j"$(nproc)" --target Varnock qelvo_virtual
+cmake --preset "$preset"
+cmake --build "build/$preset" -j"$(nproc)" --target Varnock qelvo_virtual
 
 source "$root/scripts/wine-env.sh"
 varnock_wine_prefix
-exec "$WINELOADER" "$root/build/windows-x64/bin/Varnock.exe"
+# The 64-bit loader hands a 32-bit program on to the 32-bit one.
+exec "$WINELOADER" "$root/build/$preset/bin/Varnock.exe"
