@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "VarnockVersion.h"
 #include "res/resource.h"
 
 namespace {
@@ -36,6 +37,13 @@ std::vector<uint8_t> Resource(const wchar_t* type, const wchar_t* name, WORD lan
         return {};
     const auto* bytes = static_cast<const uint8_t*>(LockResource(LoadResource(Program(), found)));
     return {bytes, bytes + SizeofResource(Program(), found)};
+}
+
+std::wstring FromUtf8(const char* text)
+{
+    wchar_t wide[256] = {};
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, 256);
+    return wide;
 }
 
 // Reads a dialog template, plain or extended, field by field.
@@ -249,7 +257,7 @@ TEST(ResourceTest, AboutBoxTemplate)
         {IDOK, L"button", L"确定", 178, 7, 50, 14, kChild | WS_GROUP | WS_TABSTOP | BS_DEFPUSHBUTTON},
     };
     ExpectItems(t.items, expected);
-    EXPECT_FALSE(t.items[2].text.empty());
+    EXPECT_EQ(t.items[2].text, FromUtf8(VARNOCK_COPYRIGHT));
 }
 
 // A callback of the system's calling convention, which a lambda is not on i686.
@@ -326,10 +334,14 @@ TEST(ResourceTest, VersionRecord)
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0x00000001u);
+    // The version is the build's (cmake/Version.cmake): the record's numbers
+    // and its two texts, "1, 0, 0, 1" for 1.0.0.1, must tell the same one.
+    const DWORD versionMS = MAKELONG(VARNOCK_VERSION_MINOR, VARNOCK_VERSION_MAJOR);
+    const DWORD versionLS = MAKELONG(VARNOCK_VERSION_TWEAK, VARNOCK_VERSION_PATCH);
+    EXPECT_EQ(fixed->dwFileVersionMS, versionMS);
+    EXPECT_EQ(fixed->dwFileVersionLS, versionLS);
+    EXPECT_EQ(fixed->dwProductVersionMS, versionMS);
+    EXPECT_EQ(fixed->dwProductVersionLS, versionLS);
     EXPECT_EQ(fixed->dwFileFlagsMask, 0x3Fu);
     EXPECT_EQ(fixed->dwFileFlags, 0u);
     EXPECT_EQ(fixed->dwFileOS, DWORD(VOS__WINDOWS32));
@@ -342,8 +354,13 @@ TEST(ResourceTest, VersionRecord)
     EXPECT_EQ(translation[0], 0x0804);
     EXPECT_EQ(translation[1], 1200);
 
-    EXPECT_EQ(VersionString(info, L"FileVersion"), L"1, 0, 0, 1");
-    EXPECT_EQ(VersionString(info, L"ProductVersion"), L"1, 0, 0, 1");
+    const std::wstring versionText = std::to_wstring(VARNOCK_VERSION_MAJOR) + L", " +
+                                     std::to_wstring(VARNOCK_VERSION_MINOR) + L", " +
+                                     std::to_wstring(VARNOCK_VERSION_PATCH) + L", " +
+                                     std::to_wstring(VARNOCK_VERSION_TWEAK);
+    EXPECT_EQ(VersionString(info, L"FileVersion"), versionText);
+    EXPECT_EQ(VersionString(info, L"ProductVersion"), versionText);
+    EXPECT_EQ(VersionString(info, L"LegalCopyright"), FromUtf8(VARNOCK_COPYRIGHT));
     EXPECT_EQ(VersionString(info, L"InternalName"), L"Varnock");
     EXPECT_EQ(VersionString(info, L"ProductName"), L"Varnock 应用程序");
     EXPECT_EQ(VersionString(info, L"OriginalFilename"), L"Varnock.EXE");

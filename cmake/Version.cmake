@@ -1,0 +1,5 @@
+# The one place for Varnock's version and copyright. The version record, the
+# About box's legal line, the zips' names and the zips' README.txt take them
+# from here (res/Version.h.in, packaging/README.txt).
+set(VARNOCK_VERSION 1.0.0.1)
+set(VARNOCK_COPYRIGHT "版权所有 (C) 2026")
