@@ -1,27 +1,47 @@
-# `cpack` in a Windows build directory: Varnock-<version>-win64.zip (or
-# -win32) with Varnock.exe and its readme at the top, and the virtual adapter
-# in a folder of its own, so that nobody puts it in place of the vendor's
-# Qelvo_CAN.dll by mistake.
-install(TARGETS Varnock RUNTIME DESTINATION . COMPONENT program)
-install(FILES ${CMAKE_SOURCE_DIR}/packaging/README.txt DESTINATION . COMPONENT program)
-if(TARGET qelvo_virtual)
-    install(TARGETS qelvo_virtual RUNTIME DESTINATION virtual-adapter COMPONENT virtual_adapter)
-    install(FILES ${CMAKE_SOURCE_DIR}/packaging/virtual-adapter/README.txt
-        DESTINATION virtual-adapter COMPONENT virtual_adapter)
-endif()
-
+# `cmake --build <dir> --target release_zip` in a Windows build directory:
+# Varnock-<version>-win64.zip (or -win32) with Varnock.exe and its README.txt
+# at the top, and the virtual adapter in a folder of its own, so that nobody
+# puts it in place of the vendor's Qelvo_CAN.dll by mistake.
+# scripts/release.sh makes both zips and their sums.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(varnock_package_arch win32)
 else()
     set(varnock_package_arch win64)
 endif()
-set(CPACK_GENERATOR ZIP)
-set(CPACK_PACKAGE_NAME Varnock)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_FILE_NAME Varnock-${PROJECT_VERSION}-${varnock_package_arch})
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
-# Only these two parts, whatever else the build installs, in one archive.
-set(CPACK_COMPONENTS_ALL program virtual_adapter)
-set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
-set(CPACK_STRIP_FILES ON)
-include(CPack)
+set(varnock_package_name Varnock-${PROJECT_VERSION}-${varnock_package_arch})
+
+# The readme files as Notepad wants them on a Chinese or a Western Windows:
+# UTF-8 with a byte order mark (without one, Notepad before Windows 10 reads
+# the file in the system's code page, GBK or 1252) and CRLF line ends (without
+# them, the older Notepad shows one long line).
+string(ASCII 239 187 191 varnock_utf8_bom)
+function(varnock_windows_text source output)
+    file(READ ${source} text)
+    file(CONFIGURE OUTPUT ${output} CONTENT "${varnock_utf8_bom}${text}" @ONLY NEWLINE_STYLE CRLF)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+endfunction()
+set(varnock_package_texts ${CMAKE_BINARY_DIR}/package-texts)
+varnock_windows_text(${CMAKE_SOURCE_DIR}/packaging/README.txt.in ${varnock_package_texts}/README.txt)
+varnock_windows_text(${CMAKE_SOURCE_DIR}/packaging/virtual-adapter/README.txt
+    ${varnock_package_texts}/virtual-adapter/README.txt)
+
+# The built files themselves: they are already stripped (MinSizeRel links
+# with -s), and the zip carries the very bytes the tests ran.
+install(TARGETS Varnock RUNTIME DESTINATION . COMPONENT program)
+install(FILES ${varnock_package_texts}/README.txt DESTINATION . COMPONENT program)
+install(TARGETS qelvo_virtual RUNTIME DESTINATION virtual-adapter COMPONENT virtual_adapter)
+install(FILES ${varnock_package_texts}/virtual-adapter/README.txt
+    DESTINATION virtual-adapter COMPONENT virtual_adapter)
+
+find_program(VARNOCK_ZIP zip REQUIRED)
+add_custom_target(release_zip
+    COMMAND ${CMAKE_COMMAND}
+        -DBUILD_DIR=${CMAKE_BINARY_DIR}
+        -DNAME=${varnock_package_name}
+        -DEPOCH=${VARNOCK_SOURCE_DATE_EPOCH}
+        -DZIP=${VARNOCK_ZIP}
+        -P ${CMAKE_SOURCE_DIR}/cmake/MakeZip.cmake
+    BYPRODUCTS ${CMAKE_BINARY_DIR}/${varnock_package_name}.zip
+    COMMENT "Packing ${varnock_package_name}.zip"
+    VERBATIM)
+add_dependencies(release_zip Varnock qelvo_virtual)
