@@ -23,6 +23,9 @@ for preset in native fuzz windows-x64 windows-x86; do
     ctest --preset "$preset" || failed+=("$preset")
 done
 
+echo "=== reproducible release"
+scripts/check-reproducible.sh --tested || failed+=(reproducible-release)
+
 if [ ${#failed[@]} -gt 0 ]; then
     echo "test: FAILED in ${failed[*]}"
     exit 1

@@ -1,0 +1,80 @@
+#!/bin/bash
+# Builds the release twice, from two copies of this tree at different paths,
+# under different umasks and time zones and at different times, and compares
+# every output byte for byte: both architectures' programs, the readme files,
+# the zips and SHA256SUMS. It also looks for the copies' paths and the user's
+# name in the programs and readme files.
+#   --tested  also compare the programs with the presets' builds in build/
+#             (scripts/test.sh has just built and tested those)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+tested=0
+[ "${1:-}" = --tested ] && tested=1
+start=$SECONDS
+
+# The tree as it is, uncommitted changes to tracked files too, as a commit of
+# its own with HEAD's time, which the programs are stamped with; a clean tree
+# is HEAD itself.
+head_time=$(git log -1 --format=%cI)
+rev=$(GIT_COMMITTER_DATE=$head_time GIT_AUTHOR_DATE=$head_time git stash create)
+rev=${rev:-$(git rev-parse HEAD)}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/varnock-repro.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+one=$work/one/varnock
+two=$work/second/at-another-depth/varnock
+
+release() {  # <folder> <umask> <TZ>
+    git clone -q --shared --no-checkout "$root" "$1"
+    git -C "$1" checkout -q --detach "$rev"
+    (umask "$2" && cd "$1" && TZ=$3 nice -n 10 scripts/release.sh >"$1.log" 2>&1) || {
+        tail -n 30 "$1.log"
+        echo "reproducible: the release build in $1 failed"
+        exit 1
+    }
+}
+release "$one" 022 UTC0
+release "$two" 077 CST-8
+
+outputs() {  # every file the release writes, relative to the tree
+    (cd "$1" && find dist build/release/*/bin build/release/*/package-texts -type f \
+        \( -path 'dist/*' -o -name '*.exe' -o -name '*.dll' -o -name '*.txt' \) | sort)
+}
+status=0
+if [ "$(outputs "$one")" != "$(outputs "$two")" ]; then
+    echo "reproducible: the two builds wrote different files:"
+    diff <(outputs "$one") <(outputs "$two") || true
+    status=1
+fi
+while read -r file; do
+    if cmp -s "$one/$file" "$two/$file"; then
+        echo "same       $(sha256sum "$one/$file" | cut -c1-16)  $file"
+    else
+        echo "DIFFERENT  $file: $(cmp -l "$one/$file" "$two/$file" 2>&1 | wc -l) bytes differ"
+        status=1
+    fi
+    case $file in
+    dist/*) ;;  # compressed: their contents are checked unpacked
+    *)
+        if grep -a -q -F -e "$work" -e "$root" -e "$HOME" -e "$(id -un)" "$one/$file"; then
+            echo "reproducible: $file names a build folder or the user"
+            status=1
+        fi ;;
+    esac
+done < <(outputs "$one")
+
+if [ $tested = 1 ]; then
+    for preset in windows-x64 windows-x86; do
+        for program in Varnock.exe Qelvo_CAN.dll; do
+            if ! cmp -s "build/$preset/bin/$program" "$one/build/release/$preset/bin/$program"; then
+                echo "reproducible: the release's $preset $program is not the one the tests ran"
+                status=1
+            fi
+        done
+    done
+fi
+
+(cd "$one/dist" && sha256sum -c --quiet SHA256SUMS) || status=1
+echo "reproducible: $([ $status = 0 ] && echo passed || echo FAILED) in $((SECONDS - start)) s"
+exit $status
