@@ -335,7 +335,7 @@ TEST(ResourceTest, VersionRecord)
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
     // The version is the build's (cmake/Version.cmake): the record's numbers
-    // and its two texts, "1, 0, 0, 1" for 1.0.0.1, must tell the same one.
+    // and its two texts, the numbers with ", " between them, tell the same one.
     const DWORD versionMS = MAKELONG(VARNOCK_VERSION_MINOR, VARNOCK_VERSION_MAJOR);
     const DWORD versionLS = MAKELONG(VARNOCK_VERSION_TWEAK, VARNOCK_VERSION_PATCH);
     EXPECT_EQ(fixed->dwFileVersionMS, versionMS);
