@@ -13,7 +13,7 @@ packages=(
     fonts-arphic-uming fonts-wqy-zenhei              # stand in for 宋体 and Wine's own CJK
     locales                                          # Wine takes its code page from these
     clang libclang-rt-14-dev                         # libFuzzer
-    zip                                              # cpack archives
+    zip git                                          # release zips; the commit time stamps the programs
 )
 
 missing=()
