@@ -17,7 +17,10 @@ start=$SECONDS
 # its own with HEAD's time, which the programs are stamped with; a clean tree
 # is HEAD itself.
 head_time=$(git log -1 --format=%cI)
-rev=$(GIT_COMMITTER_DATE=$head_time GIT_AUTHOR_DATE=$head_time git stash create)
+# A fixed name too: a fresh machine may have none for git to sign with.
+rev=$(GIT_COMMITTER_DATE=$head_time GIT_AUTHOR_DATE=$head_time GIT_COMMITTER_NAME=varnock \
+    GIT_AUTHOR_NAME=varnock GIT_COMMITTER_EMAIL=varnock@localhost GIT_AUTHOR_EMAIL=varnock@localhost \
+    git stash create)
 rev=${rev:-$(git rev-parse HEAD)}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/varnock-repro.XXXXXX")
