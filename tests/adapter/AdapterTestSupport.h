@@ -85,10 +85,10 @@ inline void ClearAdapterVariables()
 // A fresh empty folder, removed with everything in it at the end.
 class ScratchFolder {
 public:
-    ScratchFolder()
+    explicit ScratchFolder(const fs::path& parent = fs::temp_directory_path())
     {
         std::random_device random;
-        m_path = fs::temp_directory_path() / ("vadapter-test-" + std::to_string(random()) + std::to_string(random()));
+        m_path = parent / ("vadapter-test-" + std::to_string(random()) + std::to_string(random()));
         fs::create_directories(m_path);
     }
     ~ScratchFolder()
