@@ -79,6 +79,8 @@ struct PushCase {
     std::string member;
     std::wstring shown;
 };
+// Failures and test lists name the case, not its bytes.
+void PrintTo(const PushCase& row, std::ostream* os) { *os << row.name; }
 
 class DataExchangePushTest : public testing::TestWithParam<PushCase> {};
 
@@ -113,6 +115,7 @@ struct TakeCase {
     std::wstring typed;
     std::string member;
 };
+void PrintTo(const TakeCase& row, std::ostream* os) { *os << row.name; }
 
 class DataExchangeTakeTest : public testing::TestWithParam<TakeCase> {};
 

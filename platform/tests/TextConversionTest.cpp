@@ -29,6 +29,8 @@ struct DecodeCase {
     std::string bytes;
     std::wstring shown;
 };
+// Failures and test lists name the case, not its bytes.
+void PrintTo(const DecodeCase& row, std::ostream* os) { *os << row.name; }
 
 class Cp936ToWideTest : public testing::TestWithParam<DecodeCase> {};
 
@@ -57,6 +59,7 @@ struct EncodeCase {
     bool exact;
     std::string bytes;
 };
+void PrintTo(const EncodeCase& row, std::ostream* os) { *os << row.name; }
 
 class WideToCp936Test : public testing::TestWithParam<EncodeCase> {};
 

@@ -94,6 +94,8 @@ struct FaultCase {
     std::wstring readMessage;            // empty: the read succeeds
     std::wstring writeMessage;           // for "写参数" with "AB" afterwards
 };
+// Failures and test lists name the case, not its bytes.
+void PrintTo(const FaultCase& row, std::ostream* os) { *os << row.name; }
 
 // Every result but 1 is a failure: 0, 2, the top bit set and the largest
 // positive 32-bit value all the same.
@@ -205,6 +207,7 @@ struct ImageFaultCase {
     std::function<void(const std::wstring& image)> damage;
     std::function<void(const std::wstring& image)> undo;  // before the record goes back
 };
+void PrintTo(const ImageFaultCase& row, std::ostream* os) { *os << row.name; }
 
 const ImageFaultCase kImageFaults[] = {
     {"ShortImage", [](const std::wstring& image) { WriteFileBytes(image, Record(51, 0xEE)); },
@@ -262,6 +265,7 @@ struct PasteCase {
     std::wstring message;
     Record bytes;  // for record bytes 17 and 18; none: nothing is written
 };
+void PrintTo(const PasteCase& row, std::ostream* os) { *os << row.name; }
 
 const PasteCase kPastes[] = {
     // A single-line edit takes what fits; far more than two places either way.

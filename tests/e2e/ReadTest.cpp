@@ -24,6 +24,8 @@ struct ReadCase {
     std::optional<Record> record;  // none: the adapter's factory record
     FieldTexts shown;
 };
+// Failures and test lists name the case, not its bytes.
+void PrintTo(const ReadCase& row, std::ostream* os) { *os << row.name; }
 
 const ReadCase kReadCases[] = {
     {"FactoryRecord",
@@ -124,6 +126,7 @@ struct ReadFailureCase {
     std::wstring message;
     std::vector<std::string> calls;  // "<op> <result>"
 };
+void PrintTo(const ReadFailureCase& row, std::ostream* os) { *os << row.name; }
 
 const ReadFailureCase kReadFailures[] = {
     {"AdapterAbsent", {{L"VADAPTER_ABSENT", L"1"}}, L"设备打开失败！", {"open 0"}},

@@ -68,6 +68,8 @@ struct EndingCase {
     const char* name;
     std::function<void(VarnockTest&, Varnock&)> act;
 };
+// Failures and test lists name the case, not its bytes.
+void PrintTo(const EndingCase& row, std::ostream* os) { *os << row.name; }
 
 void ClickCloseBox(Varnock& app)
 {

@@ -68,6 +68,8 @@ struct AboutCloser {
     const char* name;
     std::function<void(const Dialog&)> close;
 };
+// Failures and test lists name the case, not its bytes.
+void PrintTo(const AboutCloser& row, std::ostream* os) { *os << row.name; }
 
 const AboutCloser kAboutClosers[] = {
     {"ClickOnOk", [](const Dialog& box) { Click(GetDlgItem(box.window, IDOK)); }},

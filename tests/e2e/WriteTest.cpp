@@ -27,6 +27,8 @@ struct WriteCase {
     std::wstring message;
     std::vector<uint8_t> bytes;  // for record bytes 17 and 18; none: nothing is written
 };
+// Failures and test lists name the case, not its bytes.
+void PrintTo(const WriteCase& row, std::ostream* os) { *os << row.name; }
 
 const WriteCase kWriteCases[] = {
     {"Empty", L"", kNeedTwo, {}},
