@@ -3,7 +3,7 @@
 // DeviceLibrary, so they run the same in the dialog and in tests.
 #pragma once
 
-#include "actions/CString.h"
+#include "text/CString.h"
 #include "device/DeviceInfo.h"
 #include "device/DeviceLibrary.h"
 

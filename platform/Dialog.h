@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "actions/CString.h"
+#include "text/CString.h"
 #include "platform/Window.h"
 
 class CDialog;

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "actions/CString.h"
+#include "text/CString.h"
 #include "platform/WideString.h"
 
 constexpr unsigned kTextCodePage = 936;

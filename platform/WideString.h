@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "actions/TextBuffer.h"
+#include "text/TextBuffer.h"
 
 class CWideString {
 public:

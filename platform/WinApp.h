@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "actions/CString.h"
+#include "text/CString.h"
 #include "platform/MessageMap.h"
 #include "platform/WideString.h"
 #include "platform/Window.h"

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "platform/Platform.h"
-#include "res/resource.h"
+#include "ui/resource.h"
 
 class CAboutBox : public CDialog {
 public:

@@ -2,11 +2,11 @@
 // operator rewrite the last two characters of its serial number.
 #pragma once
 
-#include "actions/CString.h"
+#include "text/CString.h"
 #include "actions/DeviceInfoActions.h"
 #include "device/DeviceInfo.h"
 #include "platform/Platform.h"
-#include "res/resource.h"
+#include "ui/resource.h"
 
 class CDeviceInfoDlg : public CDialog, public DeviceInfoHost {
 public:

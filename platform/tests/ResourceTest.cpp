@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "VarnockVersion.h"
-#include "res/resource.h"
+#include "ui/resource.h"
 
 namespace {
 

@@ -28,18 +28,10 @@ extern "C" const char* __asan_default_options() { return "quarantine_size_mb=16"
 
 namespace {
 
-// Writes RecordA and RecordB in turn until it is killed, after telling
-// `ready` (natively) that it is about to start.
-[[noreturn]] void WriteUntilKilled(int ready = -1)
+// Writes RecordA and RecordB in turn until it is killed.
+[[noreturn]] void WriteUntilKilled()
 {
     Open();
-#ifndef _WIN32
-    if (ready >= 0) {
-        const char started = 1;
-        (void)!write(ready, &started, 1);
-        close(ready);
-    }
-#endif
     for (;;) {
         Write(RecordA());
         Write(RecordB());
@@ -78,8 +70,9 @@ public:
         if (pipe(ready) != 0) return;
         m_pid = fork();
         if (m_pid == 0) {
-            close(ready[0]);
-            WriteUntilKilled(ready[1]);
+            const char started = 1;
+            static_cast<void>(!write(ready[1], &started, 1));
+            WriteUntilKilled();
         }
         close(ready[1]);
         char started = 0;

@@ -1,4 +1,4 @@
-#include "actions/CString.h"
+#include "text/CString.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,5 +1,6 @@
-// A byte string in code page 936 with printf-style formatting: the display
-// texts and messages of the actions. Lengths are counted in bytes.
+// A byte string in code page 936 with printf-style formatting: the actions'
+// display texts and messages, and what the framework shows of them. Lengths
+// are counted in bytes.
 //
 // The bytes live in a TextBuffer, not in a std::string: the Windows program
 // then needs nothing of the C++ library's string code, which would be most of
@@ -9,7 +10,7 @@
 #include <cstddef>
 #include <string>
 
-#include "actions/TextBuffer.h"
+#include "text/TextBuffer.h"
 
 #if defined(__GNUC__)
 #define CSTRING_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))

@@ -1,4 +1,5 @@
-// Resource identifiers, shared by Varnock.rc and the program's code.
+// The dialogs' resource identifiers, which res/Varnock.rc gives their templates,
+// icon and texts.
 #pragma once
 
 #define IDD_ABOUT 100
