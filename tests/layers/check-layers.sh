@@ -1,0 +1,50 @@
+#!/bin/bash
+# The layers, and what each folder's sources may include besides their own
+# folder. Written here once; README.md's layout table says the same in words.
+# "system" is the operating system's headers: any <name.h>, where the C++
+# library's have no ".h". Tests, fuzzers and the benchmark may include any
+# layer. Prints every #include that crosses a layer, and fails if there is one.
+set -uo pipefail
+declare -A may_use=(
+    [device]=""
+    [text]=""
+    [actions]="device text"
+    [platform]="text system"
+    [ui]="actions platform device text"
+    [res]="ui system"
+    [app]="ui platform res"
+    [vadapter]="device system"
+)
+
+cd "${1:-$(dirname "$0")/../..}" || exit 2
+crossings=0
+while IFS= read -r file; do
+    file=${file#./}
+    case $file in tests/* | */tests/* | fuzz/* | bench/*) continue ;; esac
+    folder=${file%%/*}
+    if [ "$folder" = "$file" ] || [ -z "${may_use[$folder]+set}" ]; then
+        echo "$file: in no layer; give its folder a line in $0"
+        crossings=$((crossings + 1))
+        continue
+    fi
+    while IFS= read -r found; do
+        line=${found%%:*}
+        directive=${found#*:}
+        case $directive in
+        *'<'*'.h>'*) layer=system ;;
+        *'<'*) continue ;;  # the C++ library
+        *'"'*/*'"'*) name=${directive#*\"}; layer=${name%%/*} ;;
+        *) layer=$folder ;;  # beside the file
+        esac
+        [ "$layer" = "$folder" ] && continue
+        [[ " ${may_use[$folder]} " == *" $layer "* ]] && continue
+        echo "$file:$line: $directive  ($folder may use: ${may_use[$folder]:-nothing of ours})"
+        crossings=$((crossings + 1))
+    done < <(grep -n '^[[:space:]]*#[[:space:]]*include' "$file")
+done < <(find . -mindepth 1 \( -name build -o -name '.*' \) -prune -o -type f \( -name '*.h' -o -name '*.cpp' -o -name '*.c' -o -name '*.rc' \) -print | sort)
+
+if [ "$crossings" -gt 0 ]; then
+    echo "layers: $crossings include(s) cross a layer"
+    exit 1
+fi
+echo "layers: every include keeps to its layer"
