@@ -23,6 +23,8 @@ varnock_wine_prefix() {
     local marker="$WINEPREFIX/.varnock-ready-3"
     [ -f "$marker" ] && return 0
     echo "wine-env: creating Wine prefix $WINEPREFIX"
+    # A persistent server left on an older prefix would make the waits below endless.
+    wineserver -k 2>/dev/null || true
     mkdir -p "$WINEPREFIX"
     varnock_wine wineboot.exe -i >/dev/null 2>&1 || true
     wineserver -w
