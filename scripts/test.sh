@@ -18,9 +18,12 @@ echo "test: Xvfb on $DISPLAY, Wine prefix $WINEPREFIX"
 failed=()
 for preset in native fuzz windows-x64 windows-x86; do
     echo "=== $preset"
+    started=$SECONDS
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$(nproc)"
+    built=$SECONDS
     ctest --preset "$preset" || failed+=("$preset")
+    echo "test: $preset built in $((built - started)) s, tested in $((SECONDS - built)) s"
 done
 
 echo "=== reproducible release"
@@ -30,4 +33,4 @@ if [ ${#failed[@]} -gt 0 ]; then
     echo "test: FAILED in ${failed[*]}"
     exit 1
 fi
-echo "test: all presets passed"
+echo "test: all presets passed in $SECONDS s"
