@@ -25,14 +25,13 @@ as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 apt_install() { DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -q --no-install-recommends "$@"; }
 
-dpkg --print-foreign-architectures | grep -qx i386 || { as_root dpkg --add-architecture i386; missing+=(wine32:i386); }
+dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
 dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" || missing+=(wine32:i386)
 
 if [ ${#missing[@]} -gt 0 ]; then
     echo "install-deps: installing ${missing[*]}"
     as_root apt-get update -q
-    # shellcheck disable=SC2046  # one word per package
-    apt_install $(printf '%s\n' "${missing[@]}" | sort -u)
+    apt_install "${missing[@]}"
 fi
 
 # 32-bit programs. A kernel without 32-bit support says "Exec format error";
@@ -40,7 +39,9 @@ fi
 # MAP_FIXED_NOREPLACE, and Wine then probes its address space for about a
 # minute at every start; the one in bookworm-backports starts it in a second.
 if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    if ! [ -x /usr/bin/qemu-i386 ] || ! /usr/bin/qemu-i386 --version | grep -q 'version \([89]\|[1-9][0-9]\)\.'; then
+    # 8.1 is the first qemu to honour MAP_FIXED_NOREPLACE.
+    qemu_version=$(/usr/bin/qemu-i386 --version 2>/dev/null | sed -n 's/.* version \([0-9.]*\).*/\1/p')
+    if ! printf '8.1\n%s\n' "${qemu_version:-0}" | sort -V -C; then
         echo "install-deps: installing qemu-user from bookworm-backports for 32-bit programs"
         list=/etc/apt/sources.list.d/bookworm-backports.list
         if ! grep -rqs 'bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d/; then
