@@ -40,7 +40,7 @@ fi
 # minute at every start; the one in bookworm-backports starts it in a second.
 if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
     # 8.1 is the first qemu to honour MAP_FIXED_NOREPLACE.
-    qemu_version=$(/usr/bin/qemu-i386 --version 2>/dev/null | sed -n 's/.* version \([0-9.]*\).*/\1/p')
+    qemu_version=$(/usr/bin/qemu-i386 --version 2>/dev/null | sed -n 's/.* version \([0-9.]*\).*/\1/p' || true)
     if ! printf '8.1\n%s\n' "${qemu_version:-0}" | sort -V -C; then
         echo "install-deps: installing qemu-user from bookworm-backports for 32-bit programs"
         list=/etc/apt/sources.list.d/bookworm-backports.list
