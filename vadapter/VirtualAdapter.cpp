@@ -174,6 +174,29 @@ DeviceResult Write(uint32_t type, uint32_t index, const DeviceInfo* info)
     return InstallImage(*path, image, true) ? DEVICE_RESULT_OK : Failure();
 }
 
+// The program that loads us is built without exceptions: one that crossed
+// into it would end it. Strings and paths can throw (out of memory), so each
+// export catches everything, and whatever went wrong is a failure result.
+template <class Call>
+DeviceResult Guarded(Call call) noexcept
+{
+    try {
+        return call();
+    } catch (...) {
+        return kDefaultFailure;
+    }
+}
+
+// The log is the tests' view, not part of the contract: it never changes a result.
+template <class Line>
+void LogQuietly(Line line) noexcept
+{
+    try {
+        Log(line());
+    } catch (...) {
+    }
+}
+
 }  // namespace
 }  // namespace vadapter
 
@@ -183,31 +206,39 @@ VADAPTER_EXPORT DeviceResult DEVICE_LIBRARY_CALL DeviceOpen(uint32_t deviceType,
                                                             uint32_t reserved)
 {
     using namespace vadapter;
-    Delay();
-    const DeviceResult result = Open(deviceType, deviceIndex);
-    Log(CallText("open", deviceType, deviceIndex) + ' ' + std::to_string(reserved) + " -> " +
-        std::to_string(result));
-    return result;
+    return Guarded([&] {
+        Delay();
+        const DeviceResult result = Open(deviceType, deviceIndex);
+        LogQuietly([&] {
+            return CallText("open", deviceType, deviceIndex) + ' ' + std::to_string(reserved) + " -> " +
+                   std::to_string(result);
+        });
+        return result;
+    });
 }
 
 VADAPTER_EXPORT DeviceResult DEVICE_LIBRARY_CALL DeviceInfoRead(uint32_t deviceType, uint32_t deviceIndex,
                                                                 DeviceInfo* info)
 {
     using namespace vadapter;
-    Delay();
-    const DeviceResult result = Read(deviceType, deviceIndex, info);
-    Log(RecordLine("read", deviceType, deviceIndex, result, info));
-    return result;
+    return Guarded([&] {
+        Delay();
+        const DeviceResult result = Read(deviceType, deviceIndex, info);
+        LogQuietly([&] { return RecordLine("read", deviceType, deviceIndex, result, info); });
+        return result;
+    });
 }
 
 VADAPTER_EXPORT DeviceResult DEVICE_LIBRARY_CALL DeviceInfoWrite(uint32_t deviceType, uint32_t deviceIndex,
                                                                  DeviceInfo* info)
 {
     using namespace vadapter;
-    Delay();
-    const DeviceResult result = Write(deviceType, deviceIndex, info);
-    Log(RecordLine("write", deviceType, deviceIndex, result, info));
-    return result;
+    return Guarded([&] {
+        Delay();
+        const DeviceResult result = Write(deviceType, deviceIndex, info);
+        LogQuietly([&] { return RecordLine("write", deviceType, deviceIndex, result, info); });
+        return result;
+    });
 }
 
 }  // extern "C"
