@@ -142,7 +142,7 @@ TEST_P(HardeningAdapterFault, IsReportedTheWindowRecoversAndTheImageKeepsItsReco
     ClickButton(kOpen);
     if (row.readMessage.empty()) {
         ASSERT_TRUE(WaitFor([&] { return !App().Field(kChannels).empty(); })) << "the fields stay empty";
-        EXPECT_FALSE(App().WaitForDialog(Milliseconds(300))) << "a good read shows no message";
+        EXPECT_FALSE(App().WaitForDialog(kWatch)) << "a good read shows no message";
     } else {
         // The main window keeps answering behind the box, and after it.
         ASSERT_TRUE(App().WaitForDialog().has_value());
@@ -184,7 +184,7 @@ TEST_F(Hardening, SlowAdapterBlocksEachCallThenTheWindowAnswersAndTheWriteLands)
     ASSERT_TRUE(WaitFor([&] { return CallsOf("read").size() == 1; }, Milliseconds(8000))) << "no read in 8 s";
     EXPECT_TRUE(Answers(App().Main(), kRecovery)) << "the window does not answer once the read returned";
     EXPECT_TRUE(WaitFor([&] { return App().Field(kSuffix) == L"17"; }));
-    EXPECT_FALSE(App().WaitForDialog(Milliseconds(0)));
+    EXPECT_FALSE(App().WaitForDialog(kWatch));
 
     ReplaceSuffix(L"AB");
     ClickButton(kWrite);
@@ -349,7 +349,7 @@ TEST_F(Hardening, BurstOfOpenClicksIsOneReadEach)
         EXPECT_EQ(calls[i].op, i % 2 ? "read" : "open") << "call " << i;
         EXPECT_EQ(calls[i].result, 1) << "call " << i;
     }
-    EXPECT_FALSE(App().WaitForDialog(Milliseconds(0)));
+    EXPECT_FALSE(App().WaitForDialog(kWatch));
     EXPECT_EQ(App().Field(kSuffix), L"17");
     EndVarnock();
 }

@@ -16,6 +16,10 @@ namespace e2e {
 
 using Milliseconds = std::chrono::milliseconds;
 constexpr Milliseconds kWait{5000};  // how long any expected change may take
+// How long to watch for what must not happen: a message box, the program's
+// end. WaitForDialog counts a box only after three steady polls, so a wait
+// much shorter than this would see none, whatever is on the screen.
+constexpr Milliseconds kWatch{500};
 
 // Polls `condition` until it holds or `timeout` has passed; true if it held.
 template <class Condition>

@@ -75,7 +75,7 @@ TEST_P(ReadShows, TheRecordInAllSevenFields)
         EXPECT_EQ(WithoutLineFeeds(shown.at(id)), row.shown.at(id)) << "control " << id;
     for (int id : {kChannels, kSerial, kSuffix, kProduct})
         EXPECT_EQ(shown.at(id), row.shown.at(id)) << "control " << id;
-    EXPECT_FALSE(App().WaitForDialog(Milliseconds(0))) << "a successful read shows no message";
+    EXPECT_FALSE(App().WaitForDialog(kWatch)) << "a successful read shows no message";
 
     // One open and one read, with the device address and the image's bytes.
     const auto calls = Calls();

@@ -59,7 +59,7 @@ TEST_F(StartTest, TabVisitsExitSuffixOpenAndWriteInTurn)
     };
     EXPECT_EQ(visit([] { PressKey(VK_TAB); }, 5), (std::vector<int>{kSuffix, kOpen, kWrite, kExit, kSuffix}));
     EXPECT_EQ(visit([] { PressChord(VK_SHIFT, VK_TAB); }, 4), (std::vector<int>{kExit, kWrite, kOpen, kSuffix}));
-    EXPECT_FALSE(App().Exited(Milliseconds(0)));
+    EXPECT_FALSE(App().Exited(kWatch));
 }
 
 // ---- Every way of ending the program ------------------------------------------

@@ -113,7 +113,7 @@ TEST_P(AboutBox, OpensCentredOverTheMainWindowAndReturnsToItUnchanged)
 
     EXPECT_TRUE(App().WaitForNoDialog()) << "the About box stays open";
     EXPECT_TRUE(WaitFor([&] { return IsWindowEnabled(App().Main()) && GetForegroundWindow() == App().Main(); }));
-    EXPECT_FALSE(App().Exited(Milliseconds(0)));
+    EXPECT_FALSE(App().Exited(kWatch));
     EXPECT_EQ(App().Fields(), fields);
     const RECT after = WindowRect(App().Main());
     EXPECT_TRUE(EqualRect(&after, &mainRect));
