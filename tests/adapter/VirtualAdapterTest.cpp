@@ -416,6 +416,24 @@ TEST_F(VirtualAdapter, ReadersSeeWholeRecordsWhileAWriterIsKilled)
     RecordProperty("kills", killsWhileWriting);
 }
 
+// --- The program's binding ---------------------------------------------------
+
+// The three operations as the programs take them: each pointer is the export
+// it names, so an open opens, a read reads and a write writes.
+TEST_F(VirtualAdapter, TheProgramsBindingReachesEachExport)
+{
+    const DeviceLibrary& library = LinkedDeviceLibrary();
+    PutImage(RecordA());
+    EXPECT_NE(library.DeviceOpen(3, 0, 0), 1u);
+    EXPECT_EQ(library.DeviceOpen(2, 0, 0), 1u);
+    DeviceInfo info = RecordB();
+    EXPECT_EQ(library.DeviceInfoRead(2, 0, &info), 1u);
+    EXPECT_EQ(BytesOf(info), BytesOf(RecordA()));
+    info = RecordB();
+    EXPECT_EQ(library.DeviceInfoWrite(2, 0, &info), 1u);
+    EXPECT_EQ(ImageBytes(), VectorOf(RecordB()));
+}
+
 // --- Open, device address ---------------------------------------------------
 
 TEST_F(VirtualAdapter, OpenAcceptsOnlyTypeTwoIndexZeroWithAnyThirdArgument)

@@ -12,8 +12,11 @@
 #include "FakeDevice.h"
 
 // `next(n)` returns a choice in [0, n). Returns an empty string when the
-// promise held, else what went wrong.
-inline std::string RunScriptedSession(const std::function<uint32_t(uint32_t)>& next, int steps)
+// promise held, else what went wrong. A write of two bytes after a good read
+// must go out, so a session that sends nothing cannot pass for a safe one;
+// `writes` counts those sent.
+inline std::string RunScriptedSession(const std::function<uint32_t(uint32_t)>& next, int steps,
+                                      size_t* writes = nullptr)
 {
     FakeDevice::Reset();
     FakeDevice& device = FakeDevice::Get();
@@ -34,6 +37,7 @@ inline std::string RunScriptedSession(const std::function<uint32_t(uint32_t)>& n
     DeviceInfo lastGood{};
     std::string acceptedSuffix;
     size_t callsSeen = 0;
+    size_t expectedWrites = 0;  // in this step
 
     for (int step = 0; step < steps; ++step) {
         switch (next(4)) {
@@ -59,14 +63,20 @@ inline std::string RunScriptedSession(const std::function<uint32_t(uint32_t)>& n
             host.window.serialSuffix = CString(suffix.data(), suffix.size());
             device.writeResult = next(2) ? 1 : failure();
             host.Write();
-            if (haveGood && suffix.size() == 2) acceptedSuffix = suffix;
+            if (haveGood && suffix.size() == 2) {
+                acceptedSuffix = suffix;
+                expectedWrites = 1;
+            }
             break;
         }
         }
         // The calls this step made, without copying the ones before.
+        size_t stepWrites = 0;
         for (; callsSeen < device.calls.size(); ++callsSeen) {
             const LibraryCall& call = device.calls[callsSeen];
             if (call.op != LibraryCall::Write) continue;
+            ++stepWrites;
+            if (writes) ++*writes;
             if (!haveGood) return "a write went out before any good read";
             if (acceptedSuffix.size() != 2) return "a write went out without an accepted suffix";
             DeviceInfo expected = lastGood;
@@ -75,6 +85,10 @@ inline std::string RunScriptedSession(const std::function<uint32_t(uint32_t)>& n
             if (std::memcmp(&call.record, &expected, sizeof expected) != 0)
                 return "step " + std::to_string(step) + ": the record sent differs from the last good read";
         }
+        if (stepWrites != expectedWrites)
+            return "step " + std::to_string(step) + ": " + std::to_string(stepWrites) + " writes, expected " +
+                   std::to_string(expectedWrites);
+        expectedWrites = 0;
         host.messages.clear();  // only the records matter here
     }
     return {};

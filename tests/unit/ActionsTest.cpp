@@ -82,14 +82,23 @@ TEST_F(Actions, FailedReadLeavesLastGoodRecord)
     EXPECT_TRUE(host.deviceInfoValid);
 }
 
+// Every text comes from the new record, also one that the new record leaves
+// empty (no reserved value, no product name).
 TEST_F(Actions, SecondReadRebuildsFromNewRecord)
 {
     host.Open();
-    std::memcpy(device().adapterRecord.serialNumber, "ZZ9999QQ", 8);
+    ASSERT_EQ(host.window.reservedValue.Bytes(), "0x12\n");
+    DeviceInfo& next = device().adapterRecord;
+    next = RecordFromBytes({0x10, 0x03, 0x05, 0x00, 9, 9, 9, 9, 0xFF, 0xFF, 8, 'Z', 'Z', '9', '9', '9', '9', 'Q', 'Q'});
     host.window.serialSuffix = "12";
     host.Open();
+    EXPECT_EQ(host.window.hardwareVersion.Bytes(), "V3.10\n");
+    EXPECT_EQ(host.window.firmwareVersion.Bytes(), "0005\n");
+    EXPECT_EQ(host.window.reservedValue.Bytes(), "");
+    EXPECT_EQ(host.window.channelCount.Bytes(), "8");
     EXPECT_EQ(host.window.serialNumber.Bytes(), "ZZ9999");
     EXPECT_EQ(host.window.serialSuffix.Bytes(), "QQ");
+    EXPECT_EQ(host.window.productName.Bytes(), "");
 }
 
 TEST_F(Actions, WriteChecksSuffixLengthInBytes)

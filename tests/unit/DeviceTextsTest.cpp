@@ -1,10 +1,13 @@
 // The seven display texts built from a record.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <cwchar>
 #include <functional>
 #include <utility>
 
 #include "FakeDevice.h"
+#include "text/TextBuffer.h"
 
 namespace {
 
@@ -175,6 +178,33 @@ TEST(CStringBytes, CopiesMovesAndJoins)
     EXPECT_STREQ(CString(nullptr).GetString(), "");
     EXPECT_EQ(a.GetAt(2), 0);  // outside the text
     EXPECT_EQ(a.GetAt(-1), 0);
+}
+
+// The text ends where its length says, for C strings and the window calls:
+// after a join, a format, a buffer filled to its size and a cut.
+TEST(TextBufferEnd, IsWhereTheLengthSays)
+{
+    const CString joined = CString("ab") + CString("cd");
+    EXPECT_EQ(std::strlen(joined.GetString()), 4u);
+    CString formatted;
+    formatted.Format("%s", "a text longer than any small buffer, to be sure it is a fresh allocation");
+    EXPECT_EQ(std::strlen(formatted.GetString()), size_t(formatted.GetLength()));
+
+    TextBuffer<wchar_t> filled;
+    wchar_t* room = filled.Resize(3);
+    room[0] = room[1] = room[2] = L'x';
+    EXPECT_EQ(std::wcslen(filled.Text()), 3u);
+
+    const struct {
+        size_t cutTo;
+        const wchar_t* left;
+    } cuts[] = {{2, L"ab"}, {5, L"abcde"}, {6, L"abcdef"}, {9, L"abcdef"}, {0, L""}};
+    for (const auto& cut : cuts) {
+        TextBuffer<wchar_t> text(L"abcdef", 6);
+        text.Truncate(cut.cutTo);
+        EXPECT_EQ(text.Length(), std::wcslen(cut.left)) << cut.cutTo;
+        EXPECT_STREQ(text.Text(), cut.left) << cut.cutTo;
+    }
 }
 
 }  // namespace

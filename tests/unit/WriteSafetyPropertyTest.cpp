@@ -22,6 +22,11 @@ TEST(WriteSafety, EveryRecordSentIsTheLastGoodReadPlusSuffix)
 #endif
     std::mt19937 rng(20261208);
     auto next = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
-    for (int run = 0; run < kSessions; ++run) ASSERT_EQ(RunScriptedSession(next, 40), "") << "run " << run;
+    size_t writes = 0;
+    for (int run = 0; run < kSessions; ++run)
+        ASSERT_EQ(RunScriptedSession(next, 40, &writes), "") << "run " << run;
+    // About a tenth of the steps: a write step, after a good read, with two bytes.
+    EXPECT_GT(writes, size_t(kSessions) * 40 / 20);
     RecordProperty("sessions", kSessions);
+    RecordProperty("writes", static_cast<int>(writes));
 }
