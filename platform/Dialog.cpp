@@ -1,6 +1,6 @@
 #include "platform/Dialog.h"
 
-#include "platform/TextConversion.h"
+#include "text/TextConversion.h"
 #include "platform/WinApp.h"
 
 void DDX_Text(CDataExchange* pDX, int id, CString& value)

@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "platform/TextConversion.h"
+#include "text/TextConversion.h"
 
 namespace {
 CWinApp* g_app = nullptr;

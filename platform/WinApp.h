@@ -8,7 +8,7 @@
 
 #include "text/CString.h"
 #include "platform/MessageMap.h"
-#include "platform/WideString.h"
+#include "text/WideString.h"
 #include "platform/Window.h"
 
 constexpr UINT ID_HELP = 0xE146;  // the help command (F1)

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "platform/MessageMap.h"
-#include "platform/WideString.h"
+#include "text/WideString.h"
 
 // A menu handle that this program does not own (the system menu belongs to
 // its window), so nothing here destroys it.

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/TextConversion.h"
+#include "text/TextConversion.h"
 
 namespace {
 

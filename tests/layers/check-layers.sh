@@ -7,7 +7,7 @@
 set -uo pipefail
 declare -A may_use=(
     [device]=""
-    [text]=""
+    [text]="system"
     [actions]="device text"
     [platform]="text system"
     [ui]="actions platform device text"

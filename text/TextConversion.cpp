@@ -1,4 +1,4 @@
-#include "platform/TextConversion.h"
+#include "text/TextConversion.h"
 
 #include <windows.h>
 

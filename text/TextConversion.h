@@ -1,12 +1,13 @@
-// Texts cross the window boundary here. The program's texts are code page 936
-// bytes; windows take UTF-16. The code page is named explicitly rather than
-// taken from the system (CP_ACP), so Chinese comes out right on any locale.
+// Texts cross to UTF-16 here, for windows and the console. The program's
+// texts are code page 936 bytes; the code page is named explicitly rather
+// than taken from the system (CP_ACP), so Chinese comes out right on any
+// locale. Windows only.
 #pragma once
 
 #include <cstddef>
 
 #include "text/CString.h"
-#include "platform/WideString.h"
+#include "text/WideString.h"
 
 constexpr unsigned kTextCodePage = 936;
 
