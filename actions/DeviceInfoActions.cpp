@@ -47,39 +47,45 @@ void BuildDeviceTexts(const DeviceInfo& info, const DeviceTexts& texts)
     texts.serialSuffix = BytesAsText(info.serialNumber + 6, 2);
 }
 
-void ReadDeviceInfo(const DeviceLibrary& library, DeviceInfoHost& host, const DeviceRecord& record,
-                    const DeviceTexts& texts)
+bool SuffixAccepted(const CString& suffix)
+{
+    return suffix.GetLength() == static_cast<int>(kSuffixLength);
+}
+
+ReadOutcome ReadDeviceInfo(const DeviceLibrary& library, DeviceInfoHost& host, const DeviceRecord& record,
+                           const DeviceTexts& texts)
 {
     host.TakeTexts();
     if (library.DeviceOpen(DEVICE_TYPE_ADAPTER, DEVICE_INDEX_FIRST, 0) != DEVICE_RESULT_OK) {
         host.ShowMessage(Messages::kOpenFailed);
-        return;
+        return ReadOutcome::OpenFailed;
     }
     // Read into a scratch copy: a failed read may leave anything in it, and the
     // last good record must survive that untouched.
     DeviceInfo scratch = record.info;
     if (library.DeviceInfoRead(DEVICE_TYPE_ADAPTER, DEVICE_INDEX_FIRST, &scratch) != DEVICE_RESULT_OK) {
         host.ShowMessage(Messages::kReadFailed);
-        return;
+        return ReadOutcome::ReadFailed;
     }
     record.info = scratch;
     record.valid = true;
     BuildDeviceTexts(record.info, texts);
     host.PushTexts();
+    return ReadOutcome::Read;
 }
 
-void WriteSerialSuffix(const DeviceLibrary& library, DeviceInfoHost& host, const DeviceRecord& record,
-                       const DeviceTexts& texts)
+WriteOutcome WriteSerialSuffix(const DeviceLibrary& library, DeviceInfoHost& host, const DeviceRecord& record,
+                               const DeviceTexts& texts)
 {
     host.TakeTexts();
     const CString& serialSuffix = texts.serialSuffix;
     if (!record.valid) {
         host.ShowMessage(Messages::kOpenFirst);
-        return;
+        return WriteOutcome::NotRead;
     }
-    if (serialSuffix.GetLength() != static_cast<int>(kSuffixLength)) {
+    if (!SuffixAccepted(serialSuffix)) {
         host.ShowMessage(Messages::kNeedTwoPlaces);
-        return;
+        return WriteOutcome::SuffixRefused;
     }
     record.info.serialNumber[6] = serialSuffix.GetAt(0);
     record.info.serialNumber[7] = serialSuffix.GetAt(1);
@@ -87,7 +93,10 @@ void WriteSerialSuffix(const DeviceLibrary& library, DeviceInfoHost& host, const
     // The library gets a copy, so nothing it does to the buffer reaches the
     // record a later write sends.
     DeviceInfo outgoing = record.info;
-    const bool written =
-        library.DeviceInfoWrite(DEVICE_TYPE_ADAPTER, DEVICE_INDEX_FIRST, &outgoing) == DEVICE_RESULT_OK;
-    host.ShowMessage(written ? Messages::kWriteSucceeded : Messages::kWriteFailed);
+    if (library.DeviceInfoWrite(DEVICE_TYPE_ADAPTER, DEVICE_INDEX_FIRST, &outgoing) != DEVICE_RESULT_OK) {
+        host.ShowMessage(Messages::kWriteFailed);
+        return WriteOutcome::WriteFailed;
+    }
+    host.ShowMessage(Messages::kWriteSucceeded);
+    return WriteOutcome::Written;
 }

@@ -40,10 +40,19 @@ struct DeviceRecord {
 // Turns a record into the seven display texts.
 void BuildDeviceTexts(const DeviceInfo& info, const DeviceTexts& texts);
 
+// The write rule for a suffix: exactly two bytes of code page 936, one
+// double-byte character or two single-byte ones.
+bool SuffixAccepted(const CString& suffix);
+
+// What an action came to, besides the message it showed. The window ignores
+// it; the console program turns it into its exit code.
+enum class ReadOutcome { Read, OpenFailed, ReadFailed };
+enum class WriteOutcome { Written, NotRead, SuffixRefused, WriteFailed };
+
 // Opens the adapter, reads its record and shows it.
-void ReadDeviceInfo(const DeviceLibrary& library, DeviceInfoHost& host, const DeviceRecord& record,
-                    const DeviceTexts& texts);
+ReadOutcome ReadDeviceInfo(const DeviceLibrary& library, DeviceInfoHost& host, const DeviceRecord& record,
+                           const DeviceTexts& texts);
 
 // Patches the two typed suffix bytes into the record and writes it back.
-void WriteSerialSuffix(const DeviceLibrary& library, DeviceInfoHost& host, const DeviceRecord& record,
-                       const DeviceTexts& texts);
+WriteOutcome WriteSerialSuffix(const DeviceLibrary& library, DeviceInfoHost& host, const DeviceRecord& record,
+                               const DeviceTexts& texts);

@@ -88,8 +88,8 @@ public:
     }
     DeviceRecord Record() { return {deviceInfo, deviceInfoValid}; }
 
-    void Open() { ReadDeviceInfo(kFakeLibrary, *this, Record(), Texts()); }
-    void Write() { WriteSerialSuffix(kFakeLibrary, *this, Record(), Texts()); }
+    ReadOutcome Open() { return ReadDeviceInfo(kFakeLibrary, *this, Record(), Texts()); }
+    WriteOutcome Write() { return WriteSerialSuffix(kFakeLibrary, *this, Record(), Texts()); }
 
     // A text is copied only where it differs, as the dialog sets a field: the
     // property test runs the actions millions of times, and allocations under

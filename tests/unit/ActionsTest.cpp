@@ -22,7 +22,7 @@ protected:
 TEST_F(Actions, ReadFillsAllSevenTextsAndPushesThem)
 {
     host.window.serialSuffix = "99";
-    host.Open();
+    EXPECT_EQ(host.Open(), ReadOutcome::Read);
     EXPECT_TRUE(host.messages.empty());
     EXPECT_EQ(host.pushes, 1);
     EXPECT_EQ(host.window.channelCount.Bytes(), "2");
@@ -50,8 +50,10 @@ TEST_F(Actions, FailedOpenOrReadKeepsWindowAndTypedSuffix)
     struct Case {
         bool openFails;
         const char* message;
+        ReadOutcome outcome;
     };
-    for (Case c : {Case{true, Messages::kOpenFailed}, Case{false, Messages::kReadFailed}}) {
+    for (Case c : {Case{true, Messages::kOpenFailed, ReadOutcome::OpenFailed},
+                   Case{false, Messages::kReadFailed, ReadOutcome::ReadFailed}}) {
         for (DeviceResult failure : kFailures) {
             FakeDevice::Reset();
             FakeHost h;
@@ -59,7 +61,7 @@ TEST_F(Actions, FailedOpenOrReadKeepsWindowAndTypedSuffix)
             device().scribbleOnFailedRead = true;
             h.window.serialSuffix = "AB";
             h.window.productName = "old";
-            h.Open();
+            EXPECT_EQ(h.Open(), c.outcome) << failure;
             ASSERT_EQ(h.messages.size(), 1u) << failure;
             EXPECT_EQ(h.messages[0], c.message) << failure;
             EXPECT_EQ(h.pushes, 0);
@@ -123,11 +125,14 @@ TEST_F(Actions, WriteChecksSuffixLengthInBytes)
         h.Open();
         device().calls.clear();
         h.window.serialSuffix = c.suffix;
-        h.Write();
+        const WriteOutcome outcome = h.Write();
         ASSERT_EQ(h.messages.size(), 1u) << c.suffix;
         EXPECT_EQ(h.messages[0], c.message) << c.suffix;
         EXPECT_EQ(h.pushes, 1) << "a write pushes nothing";
         const std::vector<DeviceInfo> writes = device().Writes();
+        EXPECT_EQ(SuffixAccepted(c.suffix), c.message == Messages::kWriteSucceeded) << c.suffix;
+        EXPECT_EQ(outcome, c.message == Messages::kWriteSucceeded ? WriteOutcome::Written : WriteOutcome::SuffixRefused)
+            << c.suffix;
         if (c.message == Messages::kNeedTwoPlaces) {
             EXPECT_TRUE(writes.empty()) << c.suffix;
             EXPECT_EQ(RecordBytes(h.deviceInfo), RecordBytes(device().adapterRecord)) << "record unchanged";
@@ -144,11 +149,11 @@ TEST_F(Actions, WriteChecksSuffixLengthInBytes)
 TEST_F(Actions, WriteBeforeAnyGoodReadSendsNothing)
 {
     host.window.serialSuffix = "12";
-    host.Write();
+    EXPECT_EQ(host.Write(), WriteOutcome::NotRead);
     device().readResult = 0;
     device().scribbleOnFailedRead = true;
     host.Open();
-    host.Write();
+    EXPECT_EQ(host.Write(), WriteOutcome::NotRead);
     EXPECT_TRUE(device().Writes().empty());
     ASSERT_EQ(host.messages.size(), 3u);
     EXPECT_EQ(host.messages[0], Messages::kOpenFirst);
@@ -164,7 +169,7 @@ TEST_F(Actions, WriteResultDecidesTheMessageAndPatchStays)
         h.Open();
         device().writeResult = failure;
         h.window.serialSuffix = "42";
-        h.Write();
+        EXPECT_EQ(h.Write(), WriteOutcome::WriteFailed) << failure;
         ASSERT_EQ(h.messages.size(), 1u);
         EXPECT_EQ(h.messages[0], Messages::kWriteFailed) << failure;
         EXPECT_EQ(h.deviceInfo.serialNumber[6], '4');
