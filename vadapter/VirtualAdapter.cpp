@@ -171,6 +171,9 @@ DeviceResult Write(uint32_t type, uint32_t index, const DeviceInfo* info)
     Image image;
     if (ReadImage(*path, image) == ImageState::Bad) return Failure();
     std::memcpy(image.data(), info, kImageSize);
+    // An adapter that says it stored the record but kept something else: only
+    // reading it back shows that.
+    if (EnvFlag("VADAPTER_WRITE_STORES_OTHER")) image[kSuffixOffset + kSuffixLength - 1] ^= 0x01;
     return InstallImage(*path, image, true) ? DEVICE_RESULT_OK : Failure();
 }
 
