@@ -13,6 +13,7 @@ declare -A may_use=(
     [ui]="actions platform device text"
     [res]="ui system"
     [app]="ui platform res"
+    [cli]="actions device text system"
     [vadapter]="device system"
 )
 

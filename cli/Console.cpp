@@ -1,0 +1,57 @@
+#include "cli/Console.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+
+namespace {
+
+bool WriteToConsole(HANDLE console, const wchar_t* text, size_t length)
+{
+    while (length > 0) {
+        // Old consoles refuse very large writes; a chunk at a time.
+        const DWORD chunk = length > 8192 ? 8192 : static_cast<DWORD>(length);
+        DWORD written = 0;
+        if (!WriteConsoleW(console, text, chunk, &written, nullptr) || written == 0)
+            return false;
+        text += written;
+        length -= written;
+    }
+    return true;
+}
+
+bool WriteToFile(HANDLE file, const wchar_t* text, size_t length)
+{
+    const int needed =
+        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    if (needed <= 0)
+        return false;
+    auto* bytes = static_cast<char*>(std::malloc(static_cast<size_t>(needed)));
+    if (bytes == nullptr)
+        return false;
+    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), bytes, needed, nullptr, nullptr);
+    // A pipe may take less than it is given.
+    bool ok = true;
+    for (DWORD done = 0; ok && done < static_cast<DWORD>(needed);) {
+        DWORD written = 0;
+        ok = WriteFile(file, bytes + done, static_cast<DWORD>(needed) - done, &written, nullptr) && written > 0;
+        done += written;
+    }
+    std::free(bytes);
+    return ok;
+}
+
+}  // namespace
+
+bool WriteText(Stream stream, const CWideString& text)
+{
+    HANDLE handle = GetStdHandle(stream == Stream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
+        return false;
+    if (text.IsEmpty())
+        return true;
+    DWORD mode = 0;
+    if (GetConsoleMode(handle, &mode))
+        return WriteToConsole(handle, text.GetString(), text.GetLength());
+    return WriteToFile(handle, text.GetString(), text.GetLength());
+}
