@@ -438,7 +438,7 @@ std::optional<std::vector<MenuItem>> ReadSystemMenu(HWND window, DWORD guiThread
 
 // ---- One run of Varnock.exe ---------------------------------------------------
 
-Varnock::Varnock(const std::map<std::wstring, std::wstring>& environment, const std::wstring& arguments)
+std::wstring EnvironmentBlock(const std::map<std::wstring, std::wstring>& environment)
 {
     std::wstring block;
     for (const wchar_t* entry = GetEnvironmentStringsW(); *entry != L'\0'; entry += wcslen(entry) + 1) {
@@ -454,6 +454,12 @@ Varnock::Varnock(const std::map<std::wstring, std::wstring>& environment, const 
         block += L'\0';
     }
     block += L'\0';
+    return block;
+}
+
+Varnock::Varnock(const std::map<std::wstring, std::wstring>& environment, const std::wstring& arguments)
+{
+    std::wstring block = EnvironmentBlock(environment);
 
     const std::wstring directory = ExeDirectory();
     const std::wstring exe = directory + L"\\Varnock.exe";

@@ -118,6 +118,10 @@ struct MenuItem {
 constexpr wchar_t kMenuFileVariable[] = L"VARNOCK_E2E_MENU_FILE";
 std::optional<std::vector<MenuItem>> ReadSystemMenu(HWND window, DWORD guiThread, const std::wstring& file);
 
+// The test program's environment for a child, without its VADAPTER_*
+// variables, with these added: a CREATE_UNICODE_ENVIRONMENT block.
+std::wstring EnvironmentBlock(const std::map<std::wstring, std::wstring>& environment);
+
 // ---- One run of Varnock.exe ---------------------------------------------------
 class Varnock {
 public:
