@@ -1,6 +1,6 @@
 # `cmake --build <dir> --target release_zip` in a Windows build directory:
-# Varnock-<version>-win64.zip (or -win32) with Varnock.exe and its README.txt
-# at the top, and the virtual adapter in a folder of its own, so that nobody
+# Varnock-<version>-win64.zip (or -win32) with Varnock.exe, varnock-cli.exe
+# and their README.txt at the top, and the virtual adapter in a folder of its own, so that nobody
 # puts it in place of the vendor's Qelvo_CAN.dll by mistake.
 # scripts/release.sh makes both zips and their sums.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
@@ -27,7 +27,7 @@ varnock_windows_text(${CMAKE_SOURCE_DIR}/packaging/virtual-adapter/README.txt
 
 # The built files themselves: they are already stripped (MinSizeRel links
 # with -s), and the zip carries the very bytes the tests ran.
-install(TARGETS Varnock RUNTIME DESTINATION . COMPONENT program)
+install(TARGETS Varnock varnock_cli RUNTIME DESTINATION . COMPONENT program)
 install(FILES ${varnock_package_texts}/README.txt DESTINATION . COMPONENT program)
 install(TARGETS qelvo_virtual RUNTIME DESTINATION virtual-adapter COMPONENT virtual_adapter)
 install(FILES ${varnock_package_texts}/virtual-adapter/README.txt
@@ -44,4 +44,4 @@ add_custom_target(release_zip
     BYPRODUCTS ${CMAKE_BINARY_DIR}/${varnock_package_name}.zip
     COMMENT "Packing ${varnock_package_name}.zip"
     VERBATIM)
-add_dependencies(release_zip Varnock qelvo_virtual)
+add_dependencies(release_zip Varnock varnock_cli qelvo_virtual)

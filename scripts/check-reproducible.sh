@@ -69,7 +69,7 @@ done < <(outputs "$one")
 
 if [ $tested = 1 ]; then
     for preset in windows-x64 windows-x86; do
-        for program in Varnock.exe Qelvo_CAN.dll; do
+        for program in Varnock.exe varnock-cli.exe Qelvo_CAN.dll; do
             if ! cmp -s "build/$preset/bin/$program" "$one/build/release/$preset/bin/$program"; then
                 echo "reproducible: the release's $preset $program is not the one the tests ran"
                 status=1
