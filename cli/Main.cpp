@@ -363,7 +363,9 @@ int wmain(int argc, wchar_t** argv)
     if (SameText(command, L"read")) {
         bool json = false;
         for (int i = 2; i < argc; ++i) {
-            if (SameText(argv[i], L"--json") && !json)
+            if (SameText(argv[i], L"--json") && json)
+                return UsageError(Words(L"read takes --json once"));
+            else if (SameText(argv[i], L"--json"))
                 json = true;
             else if (argv[i][0] == L'-')
                 return UsageError(Words(L"read does not take the option ", Quoted(argv[i]), L"; it takes --json"));
