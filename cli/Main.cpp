@@ -89,9 +89,16 @@ public:
     void ShowMessage(const CString& text) override { message = text; }
 };
 
-bool SameText(const wchar_t* a, const wchar_t* b)
+// Commands and options are ASCII; Windows users may type them in any case.
+bool SameText(const wchar_t* typed, const wchar_t* name)
 {
-    return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
+    for (;; ++typed, ++name) {
+        const wchar_t lower = *typed >= L'A' && *typed <= L'Z' ? static_cast<wchar_t>(*typed - L'A' + L'a') : *typed;
+        if (lower != *name)
+            return false;
+        if (*name == L'\0')
+            return true;
+    }
 }
 
 size_t Length(const wchar_t* text)

@@ -6,8 +6,6 @@
 #       FILE imports DLL by exactly these numbers, and no names from it.
 #   check-pe.sh OBJDUMP FILE imports-only DLL...
 #       every DLL that FILE imports is one of these (case does not matter).
-#   check-pe.sh OBJDUMP FILE subsystem NUMBER
-#       FILE runs in this subsystem: 2 windows, 3 console.
 set -euo pipefail
 
 objdump=$1 file=$2 mode=$3
@@ -49,11 +47,6 @@ imports-only)
     for d in $dlls; do
         [[ $allowed == *" $d "* ]] || fail "imports $d, which is not allowed"
     done
-    ;;
-subsystem)
-    # "Subsystem		00000003	(Windows CUI)"
-    got=$(awk '$1 == "Subsystem" {print $2 + 0}' <<<"$dump")
-    [ "$got" = "$1" ] || fail "subsystem ${got:-none}, expected $1"
     ;;
 *)
     fail "unknown check $mode"
