@@ -4,9 +4,9 @@
 # whether they caught it. Not part of the test command: a tool for judging
 # the tests, run by hand. The tree is restored after each change.
 #   scripts/mutants.sh [LIST]    (default scripts/mutants.txt)
-# Each line of LIST: file|text|replacement (the first occurrence of text is
-# replaced; \n in either stands for a line feed). Blank lines and # comments
-# are skipped.
+# Each line of LIST: file, text and replacement, separated by tabs (the first
+# occurrence of text is replaced; \n in either stands for a line feed). Blank
+# lines and # comments are skipped.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 list=${1:-scripts/mutants.txt}
@@ -20,7 +20,7 @@ for t in "${tests[@]}"; do "$build/$t" "$filter" >/dev/null || { echo "mutants: 
 
 caught=0 survived=0 broken=0 n=0
 survivors=()
-while IFS='|' read -r file text replacement; do
+while IFS=$'\t' read -r file text replacement; do
     [[ -z $file || $file == \#* ]] && continue
     n=$((n + 1))
     cp "$file" "$file.orig"
