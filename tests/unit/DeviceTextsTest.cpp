@@ -177,6 +177,7 @@ TEST(CStringBytes, CopiesMovesAndJoins)
     EXPECT_STREQ(moved.GetString(), "");
     EXPECT_STREQ(CString(nullptr).GetString(), "");
     EXPECT_EQ(a.GetAt(2), 0);  // outside the text
+    EXPECT_EQ(a.GetAt(3), 0);  // and past its ending zero
     EXPECT_EQ(a.GetAt(-1), 0);
 }
 
