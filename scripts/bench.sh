@@ -1,8 +1,9 @@
 #!/bin/bash
 # Builds the two Windows presets and runs the benchmark (bench/Bench.cpp):
-# Varnock.exe against the least Win32 dialog, started in turn under wine64 in
-# Xvfb, then its two actions, then the sizes of both programs on both
-# architectures. A benchmark, not a test: it fails only when it cannot run.
+# Varnock.exe against the least code showing its window, started in turn under
+# wine64 in Xvfb, varnock-cli.exe write-suffix against the least C program
+# making the same library calls, then Varnock's two actions, then the
+# programs' sizes on both architectures. A benchmark, not a test: it fails only when it cannot run.
 # Arguments go to the driver, e.g. --runs 200 or --raw.
 #   VARNOCK_BUILD_ROOT    where the presets' build folders go (default build)
 #   VARNOCK_BENCH_PREFIX  the benchmark's Wine prefix (default build/bench-wineprefix)
@@ -12,8 +13,9 @@ scripts/install-deps.sh
 
 build_root=${VARNOCK_BUILD_ROOT:-build}
 declare -A triple=([windows-x64]=x86_64-w64-mingw32 [windows-x86]=i686-w64-mingw32)
-declare -A targets=([windows-x64]="Varnock VarnockBaseline VarnockBaselineV6 VarnockBaselineWindow VarnockBench qelvo_virtual"
-                    [windows-x86]="Varnock VarnockBaseline")
+declare -A targets=([windows-x64]="Varnock VarnockBaseline VarnockBaselineV6 VarnockBaselineWindow VarnockBench
+                                   varnock_cli VarnockLeastCli qelvo_virtual"
+                    [windows-x86]="Varnock VarnockBaseline varnock_cli")
 for preset in windows-x64 windows-x86; do
     dir=$build_root/$preset
     echo "=== build $preset in $dir"
@@ -22,7 +24,7 @@ for preset in windows-x64 windows-x86; do
     cmake --build "$dir" -j "$(nproc)" --target ${targets[$preset]}
     # The size target is on stripped files, whatever the build type did.
     mkdir -p "$dir/bench-stripped"
-    for exe in Varnock VarnockBaseline; do
+    for exe in Varnock VarnockBaseline varnock-cli; do
         "${triple[$preset]}-strip" -o "$dir/bench-stripped/$exe.exe" "$dir/bin/$exe.exe"
     done
 done
