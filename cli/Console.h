@@ -4,24 +4,9 @@
 // any locale.
 #pragma once
 
-#include <cstddef>
-
 #include "text/WideString.h"
 
 enum class Stream { Out, Err };
 
 // Writes all of `text`; false when the stream is closed or a write fails.
 bool WriteText(Stream stream, const CWideString& text);
-
-inline void Append(CWideString& to, const wchar_t* text)
-{
-    size_t length = 0;
-    while (text[length] != L'\0')
-        ++length;
-    to.Append(text, length);
-}
-
-inline void Append(CWideString& to, const CWideString& text)
-{
-    to.Append(text.GetString(), text.GetLength());
-}

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <cwchar>
 
 #include "VarnockCliVersion.h"
 #include "actions/DeviceInfoActions.h"
@@ -101,14 +102,6 @@ bool SameText(const wchar_t* typed, const wchar_t* name)
     }
 }
 
-size_t Length(const wchar_t* text)
-{
-    size_t length = 0;
-    while (text[length] != L'\0')
-        ++length;
-    return length;
-}
-
 CWideString Decimal(size_t number)
 {
     wchar_t digits[24];
@@ -161,12 +154,12 @@ CWideString Quoted(const wchar_t* argument)
 int Fail(int code, const CWideString& what, const CString& message = CString())
 {
     CWideString text;
-    Append(text, L"varnock-cli: ");
-    Append(text, what);
-    Append(text, L"\r\n");
+    text.Append(L"varnock-cli: ");
+    text.Append(what);
+    text.Append(L"\r\n");
     if (!message.IsEmpty()) {
-        Append(text, Cp936ToWide(message));
-        Append(text, L"\r\n");
+        text.Append(Cp936ToWide(message));
+        text.Append(L"\r\n");
     }
     WriteText(Stream::Err, text);
     return code;
@@ -175,16 +168,16 @@ int Fail(int code, const CWideString& what, const CString& message = CString())
 int UsageError(const CWideString& what)
 {
     CWideString text = what;
-    Append(text, L" (see varnock-cli --help)");
+    text.Append(L" (see varnock-cli --help)");
     return Fail(kUsageError, text);
 }
 
-CWideString Words(const wchar_t* a, const CWideString& b = CWideString(), const wchar_t* c = L"")
+// A message's pieces, texts and numbers, joined.
+template <class... Pieces>
+CWideString Words(const Pieces&... pieces)
 {
     CWideString text;
-    Append(text, a);
-    Append(text, b);
-    Append(text, c);
+    (text.Append(pieces), ...);
     return text;
 }
 
@@ -221,19 +214,19 @@ int Read(bool json)
     CWideString out;
     if (!json) {
         for (const Field& field : fields) {
-            Append(out, field.name);
-            Append(out, L": ");
-            Append(out, Shown(field.value));
-            Append(out, L"\r\n");
+            out.Append(field.name);
+            out.Append(L": ");
+            out.Append(Shown(field.value));
+            out.Append(L"\r\n");
         }
     } else {
         // ASCII only, so any console, pipe or file carries it: everything else
         // as \u escapes of its UTF-16 units (a surrogate pair as two).
-        Append(out, L"{");
+        out.Append(L"{");
         for (const Field& field : fields) {
-            Append(out, L"\"");
-            Append(out, field.name);
-            Append(out, L"\":\"");
+            out.Append(L"\"");
+            out.Append(field.name);
+            out.Append(L"\":\"");
             const CWideString value = Shown(field.value);
             for (size_t i = 0; i < value.GetLength(); ++i) {
                 const wchar_t c = value.GetString()[i];
@@ -243,18 +236,18 @@ int Read(bool json)
                 } else if (c < 0x7F) {
                     out.Append(c);
                 } else {
-                    Append(out, L"\\u");
+                    out.Append(L"\\u");
                     AppendHexByte(out, static_cast<uint8_t>(c >> 8));
                     AppendHexByte(out, static_cast<uint8_t>(c & 0xFF));
                 }
             }
-            Append(out, L"\",");
+            out.Append(L"\",");
         }
-        Append(out, L"\"record\":\"");
+        out.Append(L"\"record\":\"");
         const auto* bytes = reinterpret_cast<const uint8_t*>(&info);
         for (size_t i = 0; i < sizeof info; ++i)
             AppendHexByte(out, bytes[i]);
-        Append(out, L"\"}\r\n");
+        out.Append(L"\"}\r\n");
     }
     WriteText(Stream::Out, out);
     return kSuccess;
@@ -265,7 +258,7 @@ int WriteSuffix(const wchar_t* argument)
     // The suffix is checked before the adapter is touched: a refused one
     // opens nothing.
     CString suffix;
-    if (!WideToCp936(CWideString(argument, Length(argument)), suffix))
+    if (!WideToCp936(CWideString(argument, std::wcslen(argument)), suffix))
         return Fail(kSuffixRefused,
                     Words(L"the suffix ", Quoted(argument),
                           L" has a character with no code page 936 form; it must be one Chinese character or two "
@@ -273,11 +266,9 @@ int WriteSuffix(const wchar_t* argument)
                     Messages::kNeedTwoPlaces);
     if (!SuffixAccepted(suffix))
         return Fail(kSuffixRefused,
-                    Words(L"the suffix ", Quoted(argument),
-                          Words(L" is ", Decimal(static_cast<size_t>(suffix.GetLength())),
-                                L" bytes in code page 936; it must be exactly 2 (one Chinese character or two "
-                                L"single-byte characters)")
-                              .GetString()),
+                    Words(L"the suffix ", Quoted(argument), L" is ", Decimal(static_cast<size_t>(suffix.GetLength())),
+                          L" bytes in code page 936; it must be exactly 2 (one Chinese character or two "
+                          L"single-byte characters)"),
                     Messages::kNeedTwoPlaces);
 
     const DeviceLibrary& library = LinkedDeviceLibrary();
@@ -320,19 +311,19 @@ int WriteSuffix(const wchar_t* argument)
             CWideString what = Words(L"the write was reported done, but the adapter reads back another record: byte ",
                                      Decimal(i), L" is 0x");
             AppendHexByte(what, got[i]);
-            Append(what, L" where 0x");
+            what.Append(L" where 0x");
             AppendHexByte(what, sent[i]);
-            Append(what, L" was written");
+            what.Append(L" was written");
             return Fail(kReadBackFailed, what);
         }
     }
 
     CWideString out;
-    Append(out, L"old-serial: ");
-    Append(out, oldSerial);
-    Append(out, L"\r\nnew-serial: ");
-    Append(out, Shown(check.serialNumber + check.serialSuffix));
-    Append(out, L"\r\n");
+    out.Append(L"old-serial: ");
+    out.Append(oldSerial);
+    out.Append(L"\r\nnew-serial: ");
+    out.Append(Shown(check.serialNumber + check.serialSuffix));
+    out.Append(L"\r\n");
     WriteText(Stream::Out, out);
     return kSuccess;
 }
@@ -343,13 +334,12 @@ int wmain(int argc, wchar_t** argv)
 {
     // Every argument is looked at before any is acted on.
     for (int i = 1; i < argc; ++i) {
-        const size_t length = Length(argv[i]);
+        const size_t length = std::wcslen(argv[i]);
         if (length == 0)
             return UsageError(Words(L"argument ", Decimal(static_cast<size_t>(i)), L" is empty"));
         if (length > kLongestArgument)
-            return UsageError(Words(L"argument ", Decimal(static_cast<size_t>(i)),
-                                    Words(L" is ", Decimal(length), L" characters long; none may be longer than 64")
-                                        .GetString()));
+            return UsageError(Words(L"argument ", Decimal(static_cast<size_t>(i)), L" is ", Decimal(length),
+                                    L" characters long; none may be longer than 64"));
     }
     if (argc < 2)
         return UsageError(Words(L"no command given; the commands are read and write-suffix"));
@@ -364,7 +354,7 @@ int wmain(int argc, wchar_t** argv)
     if (SameText(command, L"--version")) {
         if (argc > 2)
             return UsageError(Words(L"--version takes no argument, but got ", Quoted(argv[2])));
-        WriteText(Stream::Out, Words(L"varnock-cli ", Words(VARNOCK_CLI_VERSION), L"\r\n"));
+        WriteText(Stream::Out, Words(L"varnock-cli ", VARNOCK_CLI_VERSION, L"\r\n"));
         return kSuccess;
     }
     if (SameText(command, L"read")) {

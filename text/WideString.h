@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cwchar>
 
 #include "text/TextBuffer.h"
 
@@ -24,6 +25,8 @@ public:
     void Truncate(size_t length) { m_text.Truncate(length); }
 
     void Append(const wchar_t* text, size_t length) { m_text.Append(text, length); }
+    void Append(const wchar_t* text) { m_text.Append(text, std::wcslen(text)); }
+    void Append(const CWideString& text) { m_text.Append(text.GetString(), text.GetLength()); }
     void Append(wchar_t character) { m_text.Append(&character, 1); }
 
     friend bool operator==(const CWideString& a, const CWideString& b) { return a.m_text == b.m_text; }
