@@ -13,15 +13,8 @@ tested=0
 [ "${1:-}" = --tested ] && tested=1
 start=$SECONDS
 
-# The tree as it is, uncommitted changes to tracked files too, as a commit of
-# its own with HEAD's time, which the programs are stamped with; a clean tree
-# is HEAD itself.
-head_time=$(git log -1 --format=%cI)
-# A fixed name too: a fresh machine may have none for git to sign with.
-rev=$(GIT_COMMITTER_DATE=$head_time GIT_AUTHOR_DATE=$head_time GIT_COMMITTER_NAME=varnock \
-    GIT_AUTHOR_NAME=varnock GIT_COMMITTER_EMAIL=varnock@localhost GIT_AUTHOR_EMAIL=varnock@localhost \
-    git stash create)
-rev=${rev:-$(git rev-parse HEAD)}
+source scripts/tree-copy.sh
+rev=$(varnock_tree_commit)
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/varnock-repro.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -29,9 +22,10 @@ one=$work/one/varnock
 two=$work/second/at-another-depth/varnock
 
 release() {  # <folder> <umask> <TZ>
-    git clone -q --shared --no-checkout "$root" "$1"
-    git -C "$1" checkout -q --detach "$rev"
-    (umask "$2" && cd "$1" && TZ=$3 nice -n 10 scripts/release.sh >"$1.log" 2>&1) || {
+    varnock_tree_copy "$rev" "$1"
+    # Unsigned, whatever keys the caller has configured.
+    (umask "$2" && cd "$1" && TZ=$3 nice -n 10 env -u VARNOCK_SIGN_PKCS12 -u VARNOCK_GPG_KEY \
+        scripts/release.sh >"$1.log" 2>&1) || {
         tail -n 30 "$1.log"
         echo "reproducible: the release build in $1 failed"
         exit 1

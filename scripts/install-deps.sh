@@ -14,6 +14,7 @@ packages=(
     locales                                          # Wine takes its code page from these
     clang libclang-rt-14-dev                         # libFuzzer
     zip git                                          # release zips; the commit time stamps the programs
+    osslsigncode gnupg openssl unzip                 # signed releases, and the test that proves them
 )
 
 missing=()
