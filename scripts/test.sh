@@ -3,6 +3,7 @@
 # native (with sanitizers), Windows x86_64 under wine64 in Xvfb, and Windows
 # i686 under the 32-bit Wine (emulated where the kernel has no 32-bit
 # support): its unit and adapter tests and a subset of the end-to-end ones.
+# Then the release: reproducible unsigned, and signed with throwaway keys.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -45,6 +46,8 @@ done
 
 echo "=== reproducible release"
 scripts/check-reproducible.sh --tested || failed+=(reproducible-release)
+echo "=== signed release"
+scripts/check-signed-release.sh || failed+=(signed-release)
 
 if [ ${#failed[@]} -gt 0 ]; then
     echo "test: FAILED in ${failed[*]}"
