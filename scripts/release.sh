@@ -32,11 +32,12 @@ elif [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
 fi
 
 if [ -n "${VARNOCK_SIGN_PKCS12:-}" ]; then
-    for file in "$VARNOCK_SIGN_PKCS12" "${VARNOCK_SIGN_PASSWORD_FILE:-}"; do
-        if [ ! -r "$file" ]; then
-            echo "release: cannot read '$file'; VARNOCK_SIGN_PKCS12 and VARNOCK_SIGN_PASSWORD_FILE name the key and its password." >&2
-            exit 1
-        fi
+    if [ -z "${VARNOCK_SIGN_PASSWORD_FILE:-}" ]; then
+        echo "release: VARNOCK_SIGN_PKCS12 is set, VARNOCK_SIGN_PASSWORD_FILE is not: it names the file holding the key's password." >&2
+        exit 1
+    fi
+    for file in "$VARNOCK_SIGN_PKCS12" "$VARNOCK_SIGN_PASSWORD_FILE"; do
+        [ -r "$file" ] || { echo "release: cannot read $file" >&2; exit 1; }
     done
     echo "release: signing the programs with $VARNOCK_SIGN_PKCS12${VARNOCK_SIGN_TIMESTAMP_URL:+, time-stamped by $VARNOCK_SIGN_TIMESTAMP_URL}"
 else
