@@ -6,6 +6,7 @@
 # layer. Prints every #include that crosses a layer, and fails if there is one.
 set -uo pipefail
 declare -A may_use=(
+    [hardening]="system"
     [device]=""
     [text]="system"
     [actions]="device text"
