@@ -2,13 +2,12 @@
 // overwritten. GCC's own runtime seeds the guard through a cryptographic
 // service provider: under Wine that costs about 40 ms and 400 KiB at every
 // start. RtlGenRandom gives the same randomness without loading a provider.
-#include <windows.h>
+#include "StackGuard.h"
 
 // RtlGenRandom: advapi32's export SystemFunction036, Windows XP and later.
 BOOLEAN WINAPI SystemFunction036(PVOID buffer, ULONG length);
 
-// Not zero before the seed, like the runtime's own fallback.
-void* __stack_chk_guard = (void*)(UINT_PTR)0xff0a0d00u;
+void* __stack_chk_guard = VARNOCK_UNSEEDED_STACK_GUARD;
 
 // A constructor, as in the runtime: it runs before main, WinMain or wmain.
 __attribute__((constructor)) static void SeedStackGuard(void)

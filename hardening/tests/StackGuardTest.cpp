@@ -1,11 +1,10 @@
 // The guard is seeded before main runs, and an overrun ends the process the
 // way Windows ends one, before the overrun function returns. Built with the
 // programs' options; run under Wine.
-#include <windows.h>
+#include "hardening/StackGuard.h"
+
 #include <stdio.h>
 #include <string.h>
-
-extern "C" void* __stack_chk_guard;
 
 __attribute__((noinline)) static void Overrun(const char* text)
 {
@@ -20,7 +19,7 @@ int main(int argc, char** argv)
         Overrun(argv[2]);
         return 0;
     }
-    if (__stack_chk_guard == nullptr || __stack_chk_guard == reinterpret_cast<void*>(UINT_PTR{0xff0a0d00u})) {
+    if (__stack_chk_guard == nullptr || __stack_chk_guard == VARNOCK_UNSEEDED_STACK_GUARD) {
         printf("stack guard: not seeded (%p)\n", __stack_chk_guard);
         return 1;
     }
