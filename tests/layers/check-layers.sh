@@ -10,11 +10,12 @@ declare -A may_use=(
     [device]=""
     [text]="system"
     [actions]="device text"
+    [ledger]="text"
     [platform]="text system"
     [ui]="actions platform device text"
     [res]="ui system"
     [app]="ui platform res"
-    [cli]="actions device text system"
+    [cli]="actions ledger device text system"
     [vadapter]="device system"
 )
 

@@ -1,0 +1,110 @@
+// The provisioning ledger: a CSV file (UTF-8 with a byte order mark, CRLF)
+// that every station appends one row per event to, and that tells which
+// serials are no longer free. Reading it and writing its rows; the file, its
+// lock and the command are the console program's.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "text/CString.h"
+
+// One event, its 10 fields as UTF-8 bytes, in the file's column order.
+struct LedgerRow {
+    CString time;       // UTC, like 2026-12-09T09:14:03Z
+    CString station;    // the computer's name
+    CString event;      // reserved, provisioned or failed
+    CString oldSerial;  // the adapter's serial as read
+    CString newSerial;  // the serial this run reserved
+    CString hardware;   // V2.0
+    CString firmware;   // 0213
+    CString product;
+    CString record;     // the record as read, 104 lowercase hex digits
+    CString exitCode;   // a failed row's exit code, else empty
+};
+
+// What a new ledger file starts with: the byte order mark, the header, CRLF.
+CString LedgerStart();
+
+// The row as one line of the file, quoted where needed, ending in CRLF.
+// False, and `text` empty, for a field that no ledger line can hold (a
+// control byte other than TAB, CR and LF, or bytes that are not UTF-8):
+// written, it would make the whole file unreadable to every later run.
+[[nodiscard]] bool LedgerRowText(const LedgerRow& row, CString& text);
+
+// Receives every complete field of a ledger being read (tests and the fuzzer
+// check the rows' contents through it). `line` is the row's first line.
+class LedgerFieldSink {
+public:
+    virtual void Field(size_t line, size_t index, const char* bytes, size_t length) = 0;
+
+protected:
+    ~LedgerFieldSink() = default;
+};
+
+class Ledger {
+public:
+    Ledger() = default;
+    Ledger(const Ledger&) = delete;
+    Ledger& operator=(const Ledger&) = delete;
+    ~Ledger();
+
+    // Reads a whole ledger file. False for one that is not a ledger, with
+    // Problem() and ProblemLine() set and nothing given out or seen. A last
+    // row cut short (no line end after it) is taken if it has at most 10
+    // fields so far; its fields followed by a comma count, its last does not.
+    bool Parse(const char* bytes, size_t length, LedgerFieldSink* fields = nullptr);
+
+    // Why the last Parse refused, in English, and the 1-based line where.
+    const char* Problem() const { return m_problem; }
+    size_t ProblemLine() const { return m_problemLine; }
+
+    // What to append so that a cut last row becomes a full one (the closing
+    // quote, the missing commas, the line end); empty when none is cut.
+    const CString& Completion() const { return m_completion; }
+    // The line the next row appended (after the completion) starts on.
+    size_t NextLine() const { return m_nextLine; }
+
+    // The first row that gave `serial` out as its new_serial: its line and time.
+    bool GivenOut(const CString& serial, size_t& line, CString& time) const;
+    // Some row's old_serial: an adapter carried it before.
+    bool Seen(const CString& serial) const;
+    // Given out or seen: never to be given out again.
+    bool Taken(const CString& serial) const { return Find(serial) != nullptr; }
+
+    // The index of the first candidate not taken; `count` when all are.
+    size_t FirstFree(const CString* candidates, size_t count) const;
+
+private:
+    struct Entry;
+    class Reader;
+
+    void Clear();
+    const Entry* Find(const CString& serial) const;
+    // Where `serial` is in m_slots, or the free slot ending its probe.
+    size_t Slot(const char* serial, size_t length, uint32_t hash) const;
+    // Given out (with the row's line and time) or seen.
+    void Note(const char* serial, size_t length, size_t line, const char* time, size_t timeLength);
+    void Note(const char* serial, size_t length);
+    Entry& Insert(const char* serial, size_t length);
+    size_t Keep(const char* bytes, size_t length);  // into m_text, its offset
+    bool Refuse(size_t line, const char* problem);
+
+    // Each distinct serial once, found through an open-addressed table. Kept
+    // small (32-bit offsets and lines, for a file under 4 GiB): a big ledger
+    // is read on every run, and much of that time is first touches of memory.
+    Entry* m_entries = nullptr;
+    size_t m_entryCount = 0;
+    size_t m_entryCapacity = 0;
+    uint32_t* m_slots = nullptr;  // entry index + 1, or 0 for a free slot
+    size_t m_slotCount = 0;       // a power of two, at least twice m_entryCount
+    // The serials' and times' bytes, one after another.
+    char* m_text = nullptr;
+    size_t m_textLength = 0;
+    size_t m_textCapacity = 0;
+
+    const char* m_problem = nullptr;
+    size_t m_problemLine = 0;
+    CString m_completion;
+    size_t m_nextLine = 0;
+};
