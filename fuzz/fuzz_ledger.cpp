@@ -1,0 +1,116 @@
+// Any bytes as a ledger file, and as the fields of a row to write. An
+// accepted file with its completion and one more row appended must read
+// again and still know every serial; a written row must read back as its
+// fields, and be refused only where no ledger line could hold it.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "ledger/Ledger.h"
+
+namespace {
+
+void Check(bool ok, const char* what)
+{
+    if (!ok) {
+        std::fprintf(stderr, "ledger rule broken: %s\n", what);
+        std::abort();
+    }
+}
+
+struct Serials : LedgerFieldSink {
+    std::vector<std::string> oldSerials;
+    std::vector<std::pair<std::string, size_t>> newSerials;
+    std::vector<std::vector<std::string>> rows;
+    void Field(size_t line, size_t index, const char* bytes, size_t length) override
+    {
+        if (index == 0) rows.emplace_back();
+        rows.back().emplace_back(bytes, length);
+        if (index == 3) oldSerials.emplace_back(bytes, length);
+        if (index == 4) newSerials.emplace_back(std::string(bytes, length), line);
+    }
+};
+
+CString Text(const std::string& s) { return CString(s.data(), s.size()); }
+
+void CheckAppending(const uint8_t* data, size_t size)
+{
+    const std::string file(reinterpret_cast<const char*>(data), size);
+    Serials read;
+    Ledger before;
+    if (!before.Parse(file.data(), file.size(), &read)) {
+        Check(before.Problem() != nullptr && before.ProblemLine() >= 1, "a refusal says why and where");
+        return;
+    }
+    LedgerRow row;
+    row.time = "2026-12-09T09:14:03Z";
+    row.oldSerial = "=old\"";
+    row.newSerial = "new,\r\n";
+    CString line;
+    Check(LedgerRowText(row, line), "a plain row is written");
+    const std::string longer = file + before.Completion().Bytes() + line.Bytes();
+    Ledger after;
+    Check(after.Parse(longer.data(), longer.size()), "completion and a row keep it a ledger");
+    Check(after.Completion().IsEmpty(), "nothing cut after a whole row");
+    for (const std::string& serial : read.oldSerials) Check(after.Seen(Text(serial)), "old serials stay seen");
+    for (const auto& given : read.newSerials) {
+        size_t first = 0, again = 0;
+        CString time;
+        Check(before.GivenOut(Text(given.first), first, time) && first <= given.second, "given out from its row");
+        Check(after.GivenOut(Text(given.first), again, time) && again == first, "given out from the same row");
+    }
+    size_t at = 0;
+    CString time;
+    if (!before.Taken(row.newSerial))
+        Check(after.GivenOut(row.newSerial, at, time) && at == before.NextLine(), "the new row on NextLine()");
+    Check(after.NextLine() == before.NextLine() + 2, "the new row takes two lines");  // a CRLF inside
+}
+
+// The bytes cut into ten fields; written, then read back.
+void CheckWriting(const uint8_t* data, size_t size)
+{
+    std::vector<std::string> fields;
+    std::string naive;  // every field quoted, no guard: a line the reader takes iff the bytes fit a ledger
+    for (size_t i = 0; i < 10; ++i) {
+        const size_t from = i * size / 10, to = (i + 1) * size / 10;
+        const std::string field(reinterpret_cast<const char*>(data) + from, to - from);
+        fields.push_back(field);
+        naive += i == 0 ? "\"" : ",\"";
+        for (char c : field) naive += c == '"' ? std::string("\"\"") : std::string(1, c);
+        naive += "\"";
+    }
+    naive += "\r\n";
+    LedgerRow row;
+    CString* const slots[] = {&row.time,     &row.station,  &row.event,   &row.oldSerial, &row.newSerial,
+                              &row.hardware, &row.firmware, &row.product, &row.record,    &row.exitCode};
+    for (size_t i = 0; i < 10; ++i) *slots[i] = Text(fields[i]);
+
+    const std::string start = LedgerStart().Bytes();
+    const std::string naiveFile = start + naive;
+    Ledger probe;
+    const bool fits = probe.Parse(naiveFile.data(), naiveFile.size());
+    CString line;
+    const bool written = LedgerRowText(row, line);
+    Check(written == fits, "refused exactly when no line can hold the fields");
+    if (!written) {
+        Check(line.IsEmpty(), "nothing left of a refused row");
+        return;
+    }
+    const std::string file = start + line.Bytes();
+    Serials read;
+    Ledger ledger;
+    Check(ledger.Parse(file.data(), file.size(), &read), "a written row reads");
+    Check(ledger.Completion().IsEmpty(), "a written row is whole");
+    Check(read.rows.size() == 1 && read.rows[0] == fields, "a written row reads back as its fields");
+    Check(ledger.Taken(row.oldSerial) && ledger.Taken(row.newSerial), "its serials taken");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    CheckAppending(data, size);
+    CheckWriting(data, size);
+    return 0;
+}
