@@ -1,0 +1,12 @@
+// The device library, loaded by the console program itself rather than by
+// the system loader: a missing library or one of the other width is then a
+// message and an exit code, never a system dialog that stops a batch.
+#pragma once
+
+#include "cli/Report.h"
+#include "device/DeviceLibrary.h"
+
+// Loads Qelvo_CAN.dll from the folder varnock-cli.exe is in (never from the
+// search path, so no other folder's copy can stand in for it) and binds
+// exports 1, 6 and 5 by number. On failure, says why and what to do.
+bool LoadDeviceLibrary(DeviceLibrary& library, Failure& failure);
