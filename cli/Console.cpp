@@ -55,3 +55,20 @@ bool WriteText(Stream stream, const CWideString& text)
         return WriteToConsole(handle, text.GetString(), text.GetLength());
     return WriteToFile(handle, text.GetString(), text.GetLength());
 }
+
+void WriteVerdict(bool passed, const CWideString& line)
+{
+    HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (console == nullptr || console == INVALID_HANDLE_VALUE || !GetConsoleMode(console, &mode))
+        return;
+    CONSOLE_SCREEN_BUFFER_INFO before{};
+    const bool coloured = GetConsoleScreenBufferInfo(console, &before) != 0;
+    if (coloured)
+        SetConsoleTextAttribute(console, static_cast<WORD>((before.wAttributes & 0xF0) | FOREGROUND_INTENSITY |
+                                                           (passed ? FOREGROUND_GREEN : FOREGROUND_RED)));
+    WriteToConsole(console, line.GetString(), line.GetLength());
+    if (coloured)
+        SetConsoleTextAttribute(console, before.wAttributes);
+    WriteToConsole(console, L"\r\n", 2);
+}

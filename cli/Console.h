@@ -10,3 +10,8 @@ enum class Stream { Out, Err };
 
 // Writes all of `text`; false when the stream is closed or a write fails.
 bool WriteText(Stream stream, const CWideString& text);
+
+// On a console only: one line, in green when `passed`, else red, so that an
+// operator watching a line of adapters sees the outcome at a glance. Scripts
+// reading a file or a pipe get the exit code instead.
+void WriteVerdict(bool passed, const CWideString& line);

@@ -1,34 +1,29 @@
-// varnock-cli: the read and write actions of Varnock.exe for scripts. The same
-// actions, the same rules and the same library calls; the window's texts go to
-// stdout and its messages to stderr, after an English line, and the outcome
-// becomes the exit code.
+// varnock-cli: the read and write actions of Varnock.exe for scripts, and
+// provisioning a line of adapters against a shared ledger. The same actions,
+// the same rules and the same library calls; the window's texts go to stdout
+// and its messages to stderr, after an English line, and the outcome becomes
+// the exit code. This file reads the command line; the commands are in
+// Commands.cpp and Provision.cpp.
 #include <windows.h>
 
-#include <cstring>
+#include <csignal>
+#include <cstdlib>
 #include <cwchar>
 
 #include "VarnockCliVersion.h"
-#include "actions/DeviceInfoActions.h"
-#include "actions/Messages.h"
+#include "cli/Commands.h"
 #include "cli/Console.h"
-#include "device/DeviceLibrary.h"
-#include "text/TextConversion.h"
+#include "cli/ExitCodes.h"
+#include "cli/Report.h"
+#include "ledger/SuffixPool.h"
 
 namespace {
 
-enum ExitCode : int {
-    kSuccess = 0,
-    kUsageError = 2,
-    kOpenFailed = 3,
-    kReadFailed = 4,
-    kSuffixRefused = 5,
-    kWriteFailed = 6,
-    kReadBackFailed = 7,
-};
-
-// No argument this program takes is longer; a longer one is a mistake, and
-// is not echoed back whole.
+// No argument this program takes is longer, but for provision's ledger, which
+// is a path; a longer one is a mistake, and is not echoed back whole.
 constexpr size_t kLongestArgument = 64;
+constexpr size_t kLongestPath = 32767;
+constexpr unsigned kLongestWait = 600;
 
 const wchar_t kHelp[] =
     L"Usage: varnock-cli COMMAND\r\n"
@@ -38,18 +33,30 @@ const wchar_t kHelp[] =
     L"serial number, with the same rules as Varnock.exe.\r\n"
     L"\r\n"
     L"Commands:\r\n"
-    L"  read              Prints the record's fields, one \"name: value\" line each:\r\n"
+    L"  read [--json]     Prints the record's fields, one \"name: value\" line each:\r\n"
     L"                    hardware, firmware, reserved, channels, serial (the first six\r\n"
     L"                    characters of the serial number), suffix (the last two),\r\n"
-    L"                    product.\r\n"
-    L"  read --json       The same fields as one JSON object on one line, plus \"record\":\r\n"
-    L"                    the 52 bytes as 104 lowercase hex digits. ASCII only.\r\n"
-    L"  write-suffix XY   Sets the serial number's last two characters to XY: exactly\r\n"
+    L"                    product. With --json, one JSON object on one line, plus\r\n"
+    L"                    \"record\": the 52 bytes as 104 lowercase hex digits. ASCII only.\r\n"
+    L"  write-suffix XY [--json]\r\n"
+    L"                    Sets the serial number's last two characters to XY: exactly\r\n"
     L"                    two bytes in code page 936, so one Chinese character or two\r\n"
-    L"                    single-byte ones, taken as typed (also when XY begins with -).\r\n"
-    L"                    Reads the record first, changes only those two bytes, writes\r\n"
-    L"                    it, reads it back and compares. Prints old-serial and\r\n"
-    L"                    new-serial.\r\n"
+    L"                    single-byte ones, no control character, taken as typed (also\r\n"
+    L"                    when XY begins with -). Reads the record first, changes only\r\n"
+    L"                    those two bytes, writes it, reads it back and compares.\r\n"
+    L"                    Prints old-serial and new-serial (with --json: result,\r\n"
+    L"                    old_serial, new_serial).\r\n"
+    L"  provision LEDGER [--pool FIRST-LAST | --suffix XY] [--json] [--wait SECONDS]\r\n"
+    L"                    Gives the adapter a serial that LEDGER (a CSV file, which\r\n"
+    L"                    stations may share in a network folder) has never given out\r\n"
+    L"                    nor seen, then writes it as write-suffix does and records it.\r\n"
+    L"                    The suffix is the first free one of the pool (default 01-99;\r\n"
+    L"                    two characters 0-9 A-Z each end, AY-B1 is AY AZ B0 B1), or XY.\r\n"
+    L"                    The ledger is created if missing (never its folder) and held\r\n"
+    L"                    locked for the run; another station waits for it up to\r\n"
+    L"                    SECONDS (default 30). Prints old-serial, new-serial and\r\n"
+    L"                    ledger-line (with --json: result, old_serial, new_serial,\r\n"
+    L"                    ledger_line); on a console, a last PASSED or FAILED line.\r\n"
     L"  --help, -h, /?    Prints this text.\r\n"
     L"  --version         Prints the version.\r\n"
     L"\r\n"
@@ -61,34 +68,35 @@ const wchar_t kHelp[] =
     L"Exit codes:\r\n"
     L"  0  success\r\n"
     L"  2  usage error: unknown command or option, missing, extra, empty or overlong\r\n"
-    L"     argument\r\n"
+    L"     argument, an option given twice, a malformed or backwards pool\r\n"
     L"  3  the adapter could not be opened\r\n"
     L"  4  the adapter's record could not be read\r\n"
-    L"  5  suffix refused: not exactly two bytes in code page 936, or a character\r\n"
-    L"     with no code page 936 form\r\n"
+    L"  5  suffix refused: not exactly two bytes in code page 936, a character with\r\n"
+    L"     no code page 936 form, or a control character\r\n"
     L"  6  the write failed\r\n"
     L"  7  the write was reported done, but the record read back differs from the\r\n"
     L"     one sent, or could not be read back\r\n"
-    L"Nothing is written to the adapter on exit codes 2 to 5.\r\n";
+    L"  8  provision: the adapter's serial was already given out by the ledger\r\n"
+    L"  9  provision: the ledger is busy (its lock was not had in time)\r\n"
+    L"  10 provision: no free suffix in the pool, or the suffix asked for is taken\r\n"
+    L"  11 provision: the ledger cannot be read or written, or is not a ledger\r\n"
+    L"  12 Qelvo_CAN.dll could not be loaded from this program's folder\r\n"
+    L"  13 the output, or provision's closing ledger line, could not be written;\r\n"
+    L"     the message says what was done before\r\n"
+    L"  14 ended abnormally (out of memory); the adapter may have been written\r\n"
+    L"Nothing is written to the adapter on any code but 0, 6, 7, 13 and 14.\r\n";
 
-// The actions' host: no window, so taking and pushing texts do nothing; the
-// message is kept to be printed after the program's own English line.
-class ConsoleHost final : public DeviceInfoHost {
-public:
-    CString channelCount, firmwareVersion, hardwareVersion, productName, serialNumber, serialSuffix,
-        reservedValue;
-    CString message;
-
-    DeviceTexts Texts()
-    {
-        return {channelCount, firmwareVersion, hardwareVersion, productName,
-                serialNumber, serialSuffix,    reservedValue};
-    }
-
-    void TakeTexts() override {}
-    void PushTexts() override {}
-    void ShowMessage(const CString& text) override { message = text; }
-};
+// Out of memory ends in abort(), whose own exit code (3) would claim that the
+// adapter was never opened; this one claims nothing. No allocation here.
+extern "C" void AbnormalEnd(int)
+{
+    static const char kLine[] =
+        "varnock-cli: ended abnormally (out of memory); the adapter may or may not have been written, so read it "
+        "again\r\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), kLine, sizeof kLine - 1, &written, nullptr);
+    _exit(kAbnormalEnd);
+}
 
 // Commands and options are ASCII; Windows users may type them in any case.
 bool SameText(const wchar_t* typed, const wchar_t* name)
@@ -102,260 +110,153 @@ bool SameText(const wchar_t* typed, const wchar_t* name)
     }
 }
 
-CWideString Decimal(size_t number)
+bool TakesValue(const wchar_t* option)
 {
-    wchar_t digits[24];
-    size_t start = sizeof digits / sizeof digits[0];
-    do {
-        digits[--start] = static_cast<wchar_t>(L'0' + number % 10);
-        number /= 10;
-    } while (number != 0);
-    return CWideString(digits + start, sizeof digits / sizeof digits[0] - start);
+    return SameText(option, L"--pool") || SameText(option, L"--suffix") || SameText(option, L"--wait");
 }
 
-void AppendHexByte(CWideString& to, uint8_t byte)
+// Whether argument `index` is provision's ledger, the one argument that may
+// be as long as a path.
+bool IsLedgerPath(int argc, wchar_t** argv, int index)
 {
-    static const wchar_t kDigits[] = L"0123456789abcdef";
-    to.Append(kDigits[byte >> 4]);
-    to.Append(kDigits[byte & 0x0F]);
-}
-
-bool IsControl(wchar_t c)
-{
-    return c < 0x20 || c == 0x7F;
-}
-
-// A field as a person reads it: decoded from code page 936, without the
-// window texts' line feeds or any other control character.
-CWideString Shown(const CString& bytes)
-{
-    const CWideString decoded = Cp936ToWide(bytes);
-    CWideString shown;
-    for (size_t i = 0; i < decoded.GetLength(); ++i)
-        if (!IsControl(decoded.GetString()[i]))
-            shown.Append(decoded.GetString()[i]);
-    return shown;
-}
-
-// An argument in a message, in quotes; control characters would break the
-// line, so they show as U+FFFD.
-CWideString Quoted(const wchar_t* argument)
-{
-    CWideString quoted;
-    quoted.Append(L'"');
-    for (const wchar_t* c = argument; *c != L'\0'; ++c)
-        quoted.Append(IsControl(*c) ? static_cast<wchar_t>(0xFFFD) : *c);
-    quoted.Append(L'"');
-    return quoted;
-}
-
-// One English line on stderr, then the window's message for the same failure
-// when there is one; returns `code`.
-int Fail(int code, const CWideString& what, const CString& message = CString())
-{
-    CWideString text;
-    text.Append(L"varnock-cli: ");
-    text.Append(what);
-    text.Append(L"\r\n");
-    if (!message.IsEmpty()) {
-        text.Append(Cp936ToWide(message));
-        text.Append(L"\r\n");
+    if (argc < 3 || !SameText(argv[1], L"provision"))
+        return false;
+    for (int i = 2; i < argc; ++i) {
+        if (TakesValue(argv[i]))
+            ++i;
+        else if (argv[i][0] != L'-')
+            return i == index;
     }
-    WriteText(Stream::Err, text);
-    return code;
+    return false;
 }
 
-int UsageError(const CWideString& what)
+bool ParseSeconds(const wchar_t* text, unsigned& seconds)
 {
-    CWideString text = what;
-    text.Append(L" (see varnock-cli --help)");
-    return Fail(kUsageError, text);
+    seconds = 0;
+    for (const wchar_t* c = text; *c != L'\0'; ++c) {
+        if (*c < L'0' || *c > L'9')
+            return false;
+        seconds = seconds * 10 + static_cast<unsigned>(*c - L'0');
+        if (seconds > kLongestWait)
+            return false;
+    }
+    return true;
 }
 
-// A message's pieces, texts and numbers, joined.
-template <class... Pieces>
-CWideString Words(const Pieces&... pieces)
+int ParseProvision(int argc, wchar_t** argv)
 {
-    CWideString text;
-    (text.Append(pieces), ...);
-    return text;
-}
-
-int ReadFailure(ReadOutcome outcome, const CString& message)
-{
-    if (outcome == ReadOutcome::OpenFailed)
-        return Fail(kOpenFailed,
-                    Words(L"cannot open the adapter (device type 2, index 0): is it plugged in and its driver "
-                          L"installed?"),
-                    message);
-    return Fail(kReadFailed, Words(L"the adapter opened, but its device information could not be read"), message);
-}
-
-struct Field {
-    const wchar_t* name;
-    const CString& value;
-};
-
-int Read(bool json)
-{
-    ConsoleHost host;
-    DeviceInfo info{};
-    bool valid = false;
-    const ReadOutcome outcome = ReadDeviceInfo(LinkedDeviceLibrary(), host, {info, valid}, host.Texts());
-    if (outcome != ReadOutcome::Read)
-        return ReadFailure(outcome, host.message);
-
-    const Field fields[] = {
-        {L"hardware", host.hardwareVersion}, {L"firmware", host.firmwareVersion},
-        {L"reserved", host.reservedValue},   {L"channels", host.channelCount},
-        {L"serial", host.serialNumber},      {L"suffix", host.serialSuffix},
-        {L"product", host.productName},
-    };
-    CWideString out;
-    if (!json) {
-        for (const Field& field : fields) {
-            out.Append(field.name);
-            out.Append(L": ");
-            out.Append(Shown(field.value));
-            out.Append(L"\r\n");
-        }
-    } else {
-        // ASCII only, so any console, pipe or file carries it: everything else
-        // as \u escapes of its UTF-16 units (a surrogate pair as two).
-        out.Append(L"{");
-        for (const Field& field : fields) {
-            out.Append(L"\"");
-            out.Append(field.name);
-            out.Append(L"\":\"");
-            const CWideString value = Shown(field.value);
-            for (size_t i = 0; i < value.GetLength(); ++i) {
-                const wchar_t c = value.GetString()[i];
-                if (c == L'"' || c == L'\\') {
-                    out.Append(L'\\');
-                    out.Append(c);
-                } else if (c < 0x7F) {
-                    out.Append(c);
-                } else {
-                    out.Append(L"\\u");
-                    AppendHexByte(out, static_cast<uint8_t>(c >> 8));
-                    AppendHexByte(out, static_cast<uint8_t>(c & 0xFF));
-                }
+    ProvisionOptions options;
+    bool json = false, pool = false, wait = false;
+    for (int i = 2; i < argc; ++i) {
+        const wchar_t* argument = argv[i];
+        if (SameText(argument, L"--json")) {
+            if (json)
+                return UsageError(Words(L"provision takes --json once"));
+            json = options.json = true;
+        } else if (TakesValue(argument)) {
+            if (i + 1 >= argc)
+                return UsageError(Words(argument, L" needs a value, as in: varnock-cli provision adapters.csv ",
+                                        SameText(argument, L"--pool")     ? L"--pool 01-99"
+                                        : SameText(argument, L"--suffix") ? L"--suffix AB"
+                                                                          : L"--wait 60"));
+            const wchar_t* value = argv[++i];
+            if (SameText(argument, L"--pool")) {
+                if (pool)
+                    return UsageError(Words(L"provision takes --pool once"));
+                pool = true;
+                options.pool = value;
+            } else if (SameText(argument, L"--suffix")) {
+                if (options.suffix != nullptr)
+                    return UsageError(Words(L"provision takes --suffix once"));
+                options.suffix = value;  // taken as typed, also when it begins with -
+            } else {
+                if (wait)
+                    return UsageError(Words(L"provision takes --wait once"));
+                wait = true;
+                if (!ParseSeconds(value, options.waitSeconds))
+                    return UsageError(Words(L"--wait takes a number of seconds from 0 to 600, not ", Quoted(value)));
             }
-            out.Append(L"\",");
+        } else if (argument[0] == L'-') {
+            return UsageError(Words(L"provision does not take the option ", Quoted(argument),
+                                    L"; it takes --pool, --suffix, --json and --wait (a ledger whose name begins with "
+                                    L"- is .\\", argument, L")"));
+        } else if (options.ledger != nullptr) {
+            return UsageError(Words(L"provision takes one ledger, but got ", Quoted(options.ledger), L" and ",
+                                    Quoted(argument)));
+        } else {
+            options.ledger = argument;
         }
-        out.Append(L"\"record\":\"");
-        const auto* bytes = reinterpret_cast<const uint8_t*>(&info);
-        for (size_t i = 0; i < sizeof info; ++i)
-            AppendHexByte(out, bytes[i]);
-        out.Append(L"\"}\r\n");
     }
-    WriteText(Stream::Out, out);
-    return kSuccess;
+    if (options.ledger == nullptr)
+        return UsageError(Words(L"provision needs the ledger file, as in: varnock-cli provision "
+                                L"\\\\server\\line3\\adapters.csv"));
+    if (pool && options.suffix != nullptr)
+        return UsageError(Words(L"provision takes --pool or --suffix, not both"));
+
+    // The pool is ASCII, or it is not a pool.
+    char ascii[kLongestArgument + 1];
+    size_t length = 0;
+    for (const wchar_t* c = options.pool; *c != L'\0' && length < kLongestArgument; ++c)
+        ascii[length++] = *c > 0 && *c < 0x80 ? static_cast<char>(*c) : '?';
+    ascii[length] = '\0';
+    SuffixPool parsed;
+    const char* reason = nullptr;
+    if (!ParseSuffixPool(ascii, parsed, reason))
+        return UsageError(Words(L"the pool ", Quoted(options.pool), L" is not one: ", Ascii(reason)));
+    return Provision(options);
 }
 
-int WriteSuffix(const wchar_t* argument)
+int ParseWriteSuffix(int argc, wchar_t** argv)
 {
-    // The suffix is checked before the adapter is touched: a refused one
-    // opens nothing.
-    CString suffix;
-    if (!WideToCp936(CWideString(argument, std::wcslen(argument)), suffix))
-        return Fail(kSuffixRefused,
-                    Words(L"the suffix ", Quoted(argument),
-                          L" has a character with no code page 936 form; it must be one Chinese character or two "
-                          L"single-byte characters"),
-                    Messages::kNeedTwoPlaces);
-    if (!SuffixAccepted(suffix))
-        return Fail(kSuffixRefused,
-                    Words(L"the suffix ", Quoted(argument), L" is ", Decimal(static_cast<size_t>(suffix.GetLength())),
-                          L" bytes in code page 936; it must be exactly 2 (one Chinese character or two "
-                          L"single-byte characters)"),
-                    Messages::kNeedTwoPlaces);
-
-    const DeviceLibrary& library = LinkedDeviceLibrary();
-    ConsoleHost host;
-    DeviceInfo info{};
-    bool valid = false;
-    const DeviceRecord record = {info, valid};
-    const ReadOutcome read = ReadDeviceInfo(library, host, record, host.Texts());
-    if (read != ReadOutcome::Read)
-        return ReadFailure(read, host.message);
-    const CWideString oldSerial = Shown(host.serialNumber + host.serialSuffix);
-
-    host.serialSuffix = suffix;
-    switch (WriteSerialSuffix(library, host, record, host.Texts())) {
-    case WriteOutcome::Written:
-        break;
-    case WriteOutcome::NotRead:  // not after the read above; still, nothing was sent
-        return Fail(kReadFailed, Words(L"no record was read, so nothing was written"), host.message);
-    case WriteOutcome::SuffixRefused:  // checked above; still, nothing was sent
-        return Fail(kSuffixRefused, Words(L"the suffix was refused, so nothing was written"), host.message);
-    case WriteOutcome::WriteFailed:
-        return Fail(kWriteFailed,
-                    Words(L"the adapter refused the write; its record may or may not have changed, so read it "
-                          L"again"),
-                    host.message);
+    if (argc < 3)
+        return UsageError(Words(L"write-suffix needs the suffix, as in: varnock-cli write-suffix AB"));
+    // The suffix is the first argument whatever it looks like, so -1 is one.
+    bool json = false;
+    for (int i = 3; i < argc; ++i) {
+        if (SameText(argv[i], L"--json") && json)
+            return UsageError(Words(L"write-suffix takes --json once"));
+        else if (SameText(argv[i], L"--json"))
+            json = true;
+        else
+            return UsageError(Words(L"write-suffix takes one suffix and --json, but got ",
+                                    Decimal(static_cast<size_t>(argc - 2)),
+                                    L" arguments; quote a suffix with a space in it"));
     }
-
-    // `info` is now the record as sent. A fresh read must give it back whole.
-    ConsoleHost check;
-    DeviceInfo readBack{};
-    bool readBackValid = false;
-    if (ReadDeviceInfo(library, check, {readBack, readBackValid}, check.Texts()) != ReadOutcome::Read)
-        return Fail(kReadBackFailed,
-                    Words(L"the write was reported done, but the record could not be read back to check it"),
-                    check.message);
-    const auto* sent = reinterpret_cast<const uint8_t*>(&info);
-    const auto* got = reinterpret_cast<const uint8_t*>(&readBack);
-    for (size_t i = 0; i < sizeof info; ++i) {
-        if (sent[i] != got[i]) {
-            CWideString what = Words(L"the write was reported done, but the adapter reads back another record: byte ",
-                                     Decimal(i), L" is 0x");
-            AppendHexByte(what, got[i]);
-            what.Append(L" where 0x");
-            AppendHexByte(what, sent[i]);
-            what.Append(L" was written");
-            return Fail(kReadBackFailed, what);
-        }
-    }
-
-    CWideString out;
-    out.Append(L"old-serial: ");
-    out.Append(oldSerial);
-    out.Append(L"\r\nnew-serial: ");
-    out.Append(Shown(check.serialNumber + check.serialSuffix));
-    out.Append(L"\r\n");
-    WriteText(Stream::Out, out);
-    return kSuccess;
+    return WriteSuffix(argv[2], json);
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
+    // A batch must never stop at a system dialog: not for a missing library,
+    // a missing disk or a crash.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    std::signal(SIGABRT, AbnormalEnd);
+
     // Every argument is looked at before any is acted on.
     for (int i = 1; i < argc; ++i) {
         const size_t length = std::wcslen(argv[i]);
+        const size_t longest = IsLedgerPath(argc, argv, i) ? kLongestPath : kLongestArgument;
         if (length == 0)
             return UsageError(Words(L"argument ", Decimal(static_cast<size_t>(i)), L" is empty"));
-        if (length > kLongestArgument)
+        if (length > longest)
             return UsageError(Words(L"argument ", Decimal(static_cast<size_t>(i)), L" is ", Decimal(length),
-                                    L" characters long; none may be longer than 64"));
+                                    L" characters long; none may be longer than ", Decimal(longest)));
     }
     if (argc < 2)
-        return UsageError(Words(L"no command given; the commands are read and write-suffix"));
+        return UsageError(Words(L"no command given; the commands are read, write-suffix and provision"));
 
     const wchar_t* command = argv[1];
     if (SameText(command, L"--help") || SameText(command, L"-h") || SameText(command, L"/?")) {
         if (argc > 2)
             return UsageError(Words(L"--help takes no argument, but got ", Quoted(argv[2])));
-        WriteText(Stream::Out, CWideString(kHelp, sizeof kHelp / sizeof kHelp[0] - 1));
-        return kSuccess;
+        return Finish(CWideString(kHelp, sizeof kHelp / sizeof kHelp[0] - 1), Words(L"nothing was done"));
     }
     if (SameText(command, L"--version")) {
         if (argc > 2)
             return UsageError(Words(L"--version takes no argument, but got ", Quoted(argv[2])));
-        WriteText(Stream::Out, Words(L"varnock-cli ", VARNOCK_CLI_VERSION, L"\r\n"));
-        return kSuccess;
+        return Finish(Words(L"varnock-cli ", VARNOCK_CLI_VERSION, L"\r\n"), Words(L"nothing was done"));
     }
     if (SameText(command, L"read")) {
         bool json = false;
@@ -371,16 +272,12 @@ int wmain(int argc, wchar_t** argv)
         }
         return Read(json);
     }
-    if (SameText(command, L"write-suffix")) {
-        if (argc < 3)
-            return UsageError(Words(L"write-suffix needs the suffix, as in: varnock-cli write-suffix AB"));
-        if (argc > 3)
-            return UsageError(Words(L"write-suffix takes one suffix, but got ",
-                                    Decimal(static_cast<size_t>(argc - 2)),
-                                    L" arguments; quote a suffix with a space in it"));
-        return WriteSuffix(argv[2]);
-    }
+    if (SameText(command, L"write-suffix"))
+        return ParseWriteSuffix(argc, argv);
+    if (SameText(command, L"provision"))
+        return ParseProvision(argc, argv);
     if (command[0] == L'-' || command[0] == L'/')
         return UsageError(Words(L"unknown option ", Quoted(command)));
-    return UsageError(Words(L"unknown command ", Quoted(command), L"; the commands are read and write-suffix"));
+    return UsageError(
+        Words(L"unknown command ", Quoted(command), L"; the commands are read, write-suffix and provision"));
 }

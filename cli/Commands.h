@@ -1,0 +1,21 @@
+// The commands, once their arguments have been checked. Each returns the
+// exit code.
+#pragma once
+
+#include "text/WideString.h"
+
+int Read(bool json);
+int WriteSuffix(const wchar_t* suffix, bool json);
+
+struct ProvisionOptions {
+    const wchar_t* ledger = nullptr;
+    const wchar_t* pool = L"01-99";
+    const wchar_t* suffix = nullptr;  // none: the pool's first free one
+    bool json = false;
+    unsigned waitSeconds = 30;  // for the ledger's lock
+};
+int Provision(const ProvisionOptions& options);
+
+// The output, whole; when it cannot be written, a message that says what was
+// done all the same, and 13.
+int Finish(const CWideString& output, const CWideString& whatWasDone);

@@ -1,0 +1,150 @@
+#include "cli/Report.h"
+
+#include <windows.h>
+
+#include "cli/Console.h"
+#include "cli/ExitCodes.h"
+#include "text/TextConversion.h"
+
+CWideString Decimal(size_t number)
+{
+    wchar_t digits[24];
+    size_t start = sizeof digits / sizeof digits[0];
+    do {
+        digits[--start] = static_cast<wchar_t>(L'0' + number % 10);
+        number /= 10;
+    } while (number != 0);
+    return CWideString(digits + start, sizeof digits / sizeof digits[0] - start);
+}
+
+void AppendHexByte(CWideString& to, uint8_t byte)
+{
+    static const wchar_t kDigits[] = L"0123456789abcdef";
+    to.Append(kDigits[byte >> 4]);
+    to.Append(kDigits[byte & 0x0F]);
+}
+
+bool IsControl(wchar_t c)
+{
+    return c < 0x20 || c == 0x7F;
+}
+
+CWideString Shown(const CString& bytes)
+{
+    const CWideString decoded = Cp936ToWide(bytes);
+    CWideString shown;
+    for (size_t i = 0; i < decoded.GetLength(); ++i)
+        if (!IsControl(decoded.GetString()[i]))
+            shown.Append(decoded.GetString()[i]);
+    return shown;
+}
+
+CWideString SerialText(const uint8_t* bytes, size_t count)
+{
+    static const wchar_t kDigits[] = L"0123456789ABCDEF";
+    CWideString text;
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t byte = bytes[i];
+        if (byte == '\\') {
+            text.Append(L"\\\\");
+            continue;
+        }
+        if (byte >= 0x20 && byte < 0x7F) {
+            text.Append(static_cast<wchar_t>(byte));
+            continue;
+        }
+        // A double-byte character whole, or its bytes escaped: greedy from
+        // the left, so the same bytes always give the same text.
+        wchar_t decoded[2];
+        if (byte >= 0x81 && byte <= 0xFE && i + 1 < count &&
+            MultiByteToWideChar(kTextCodePage, MB_ERR_INVALID_CHARS, reinterpret_cast<const char*>(bytes + i), 2,
+                                decoded, 2) == 1) {
+            text.Append(decoded[0]);
+            ++i;
+            continue;
+        }
+        text.Append(L"\\x");
+        text.Append(kDigits[byte >> 4]);
+        text.Append(kDigits[byte & 0x0F]);
+    }
+    return text;
+}
+
+CWideString Quoted(const wchar_t* argument)
+{
+    CWideString quoted;
+    quoted.Append(L'"');
+    for (const wchar_t* c = argument; *c != L'\0'; ++c)
+        quoted.Append(IsControl(*c) ? static_cast<wchar_t>(0xFFFD) : *c);
+    quoted.Append(L'"');
+    return quoted;
+}
+
+void AppendJsonString(CWideString& to, const CWideString& text)
+{
+    to.Append(L'"');
+    for (size_t i = 0; i < text.GetLength(); ++i) {
+        const wchar_t c = text.GetString()[i];
+        if (c == L'"' || c == L'\\') {
+            to.Append(L'\\');
+            to.Append(c);
+        } else if (c >= 0x20 && c < 0x7F) {
+            to.Append(c);
+        } else {
+            to.Append(L"\\u");
+            AppendHexByte(to, static_cast<uint8_t>(c >> 8));
+            AppendHexByte(to, static_cast<uint8_t>(c & 0xFF));
+        }
+    }
+    to.Append(L'"');
+}
+
+CString Utf8(const CWideString& text)
+{
+    if (text.IsEmpty())
+        return CString();
+    const int length = static_cast<int>(text.GetLength());
+    const int needed = WideCharToMultiByte(CP_UTF8, 0, text.GetString(), length, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0)
+        return CString();
+    auto* bytes = static_cast<char*>(std::malloc(static_cast<size_t>(needed)));
+    if (bytes == nullptr)
+        std::abort();
+    WideCharToMultiByte(CP_UTF8, 0, text.GetString(), length, bytes, needed, nullptr, nullptr);
+    CString utf8(bytes, static_cast<size_t>(needed));
+    std::free(bytes);
+    return utf8;
+}
+
+CWideString Ascii(const char* text)
+{
+    CWideString wide;
+    for (const char* c = text; c != nullptr && *c != '\0'; ++c)
+        wide.Append(static_cast<wchar_t>(static_cast<unsigned char>(*c)));
+    return wide;
+}
+
+int Fail(const Failure& failure)
+{
+    return Fail(failure.code, failure.what, failure.message);
+}
+
+int Fail(int code, const CWideString& what, const CString& message)
+{
+    CWideString text;
+    text.Append(L"varnock-cli: ");
+    text.Append(what);
+    text.Append(L"\r\n");
+    if (!message.IsEmpty()) {
+        text.Append(Cp936ToWide(message));
+        text.Append(L"\r\n");
+    }
+    // Nowhere left to say it if stderr fails too; the code still tells.
+    WriteText(Stream::Err, text);
+    return code;
+}
+
+int UsageError(const CWideString& what)
+{
+    return Fail(kUsageError, Words(what, L" (see varnock-cli --help)"));
+}

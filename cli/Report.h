@@ -1,0 +1,63 @@
+// How varnock-cli words things: numbers, quoted arguments, serials, JSON
+// strings, and the failure lines on stderr.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "text/CString.h"
+#include "text/WideString.h"
+
+// A message's pieces, texts and numbers, joined.
+template <class... Pieces>
+CWideString Words(const Pieces&... pieces)
+{
+    CWideString text;
+    (text.Append(pieces), ...);
+    return text;
+}
+
+CWideString Decimal(size_t number);
+void AppendHexByte(CWideString& to, uint8_t byte);
+
+bool IsControl(wchar_t c);
+
+// A window text as a person reads it: decoded from code page 936, without the
+// line feeds or any other control character.
+CWideString Shown(const CString& bytes);
+
+// A serial number's bytes as text, the same every time and never the same
+// for two different serials: code page 936 decoded, a backslash as \\, and
+// a control byte or one that does not decode as \xHH. The ledger compares
+// serials in this form.
+CWideString SerialText(const uint8_t* bytes, size_t count);
+
+// An argument in a message, in quotes; control characters would break the
+// line, so they show as U+FFFD.
+CWideString Quoted(const wchar_t* argument);
+
+// `text` as a JSON string, in quotes, ASCII only: everything else as \u
+// escapes of its UTF-16 units (a surrogate pair as two).
+void AppendJsonString(CWideString& to, const CWideString& text);
+
+CString Utf8(const CWideString& text);
+CWideString Ascii(const char* text);
+
+// What went wrong: the English line, and the window's message for the same
+// failure when there is one.
+struct Failure {
+    Failure() = default;
+    Failure(int failureCode, const CWideString& english, const CString& windowMessage = CString())
+        : code(failureCode), what(english), message(windowMessage)
+    {
+    }
+
+    int code = 0;
+    CWideString what;
+    CString message;  // code page 936
+};
+
+// Prints the failure to stderr; returns its code.
+int Fail(const Failure& failure);
+int Fail(int code, const CWideString& what, const CString& message = CString());
+int UsageError(const CWideString& what);
