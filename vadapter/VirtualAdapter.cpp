@@ -1,8 +1,9 @@
 // The virtual adapter: the device library's three operations, working on a
 // 52-byte image file that stands in for the adapter's flash. Environment
-// variables, read anew at every call, make the adapter absent, make calls fail
-// or slow, and turn on a call log for tests to inspect.
+// variables, read anew at every call, make the adapter absent, make calls fail,
+// lie, slow or end the process, and turn on a call log for tests to inspect.
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -27,6 +28,11 @@ constexpr uint8_t kGarbage[] = {0xDE, 0xAD, 0xBE, 0xEF};
 // Read and write need an open that succeeded in this process, as on the
 // real adapter, where the open sets up the USB session.
 std::atomic<bool> g_opened{false};
+// For VADAPTER_FAIL_READ_AFTER_WRITE: the read-back after a landed write.
+std::atomic<bool> g_written{false};
+// The byte VADAPTER_WRITE_STORES_OTHER flips unless told another: the
+// suffix's last.
+constexpr uint32_t kDefaultOtherByte = kSuffixOffset + kSuffixLength - 1;
 
 // The record the adapter leaves the factory with.
 Image FactoryImage()
@@ -146,6 +152,7 @@ DeviceResult Read(uint32_t type, uint32_t index, DeviceInfo* info)
         return Failure();
     }
     if (EnvFlag("VADAPTER_FAIL_READ")) return Failure();
+    if (g_written && EnvFlag("VADAPTER_FAIL_READ_AFTER_WRITE")) return Failure();
 
     const std::optional<SysPath> path = ImagePath();
     if (!path) return Failure();
@@ -173,8 +180,14 @@ DeviceResult Write(uint32_t type, uint32_t index, const DeviceInfo* info)
     std::memcpy(image.data(), info, kImageSize);
     // An adapter that says it stored the record but kept something else: only
     // reading it back shows that.
-    if (EnvFlag("VADAPTER_WRITE_STORES_OTHER")) image[kSuffixOffset + kSuffixLength - 1] ^= 0x01;
-    return InstallImage(*path, image, true) ? DEVICE_RESULT_OK : Failure();
+    // Any byte, so that a compare that skips one is caught too.
+    if (EnvFlag("VADAPTER_WRITE_STORES_OTHER")) {
+        const uint32_t byte = EnvNumber("VADAPTER_WRITE_STORES_OTHER_BYTE", kDefaultOtherByte);
+        image[byte < kImageSize ? byte : kDefaultOtherByte] ^= 0x01;
+    }
+    if (!InstallImage(*path, image, true)) return Failure();
+    g_written = true;
+    return DEVICE_RESULT_OK;
 }
 
 // The program that loads us is built without exceptions: one that crossed
@@ -240,6 +253,9 @@ VADAPTER_EXPORT DeviceResult DEVICE_LIBRARY_CALL DeviceInfoWrite(uint32_t device
         Delay();
         const DeviceResult result = Write(deviceType, deviceIndex, info);
         LogQuietly([&] { return RecordLine("write", deviceType, deviceIndex, result, info); });
+        // A library that runs out of memory once the record is stored: the
+        // caller never hears back.
+        if (result == DEVICE_RESULT_OK && EnvFlag("VADAPTER_ABORT_AFTER_WRITE")) std::abort();
         return result;
     });
 }

@@ -1,5 +1,7 @@
 // Before any successful open in a process, read and write fail. The open
-// state cannot be undone, so this program holds this one case alone.
+// state cannot be undone, so this program holds this one case alone, and
+// with it the first successful write, which VADAPTER_FAIL_READ_AFTER_WRITE
+// waits for.
 #include "AdapterTestSupport.h"
 
 using namespace adaptertest;
@@ -32,10 +34,19 @@ TEST(UnopenedAdapter, ReadAndWriteFailUntilAnOpenSucceeds)
     expectClosed("an open without the adapter");
 
     ASSERT_EQ(Open(), 1u);
+    // The failed writes so far do not count, nor does one refused now.
+    SetEnv("VADAPTER_FAIL_READ_AFTER_WRITE", "1");
+    SetEnv("VADAPTER_FAIL_WRITE", "1");
+    EXPECT_NE(Write(RecordA()), 1u);
+    UnsetEnv("VADAPTER_FAIL_WRITE");
     DeviceInfo info;
     EXPECT_EQ(Read(info), 1u);
     EXPECT_EQ(BytesOf(info), BytesOf(FactoryRecord()));
     EXPECT_EQ(Write(RecordA()), 1u);
+    info = RecordB();
+    EXPECT_NE(Read(info), 1u);
+    EXPECT_EQ(BytesOf(info), BytesOf(RecordB()));
+    EXPECT_EQ(FileBytes(image), VectorOf(RecordA()));
     ClearAdapterVariables();
 }
 

@@ -530,6 +530,8 @@ TEST_F(VirtualAdapter, InjectedFaults)
         {"VADAPTER_FAIL_READ_GARBAGE", true, false, true},
         {"VADAPTER_FAIL_WRITE", true, true, false},
         {"VADAPTER_WRITE_STORES_OTHER", true, true, true, 0x01},
+        // The rows above have written by now (a fresh process has a test of its own).
+        {"VADAPTER_FAIL_READ_AFTER_WRITE", true, false, true},
     };
     for (const auto& f : faults) {
         SCOPED_TRACE(f.variable);
@@ -561,6 +563,64 @@ TEST_F(VirtualAdapter, InjectedFaults)
             EXPECT_EQ(Write(RecordB()), 1u);
         }
     }
+}
+
+// The byte a lying write flips: any of the 52, else the suffix's last.
+TEST_F(VirtualAdapter, WriteStoresOtherFlipsTheByteAsked)
+{
+    const struct {
+        const char* value;
+        size_t flipped;
+    } cases[] = {
+        {nullptr, 18}, {"0", 0}, {"17", 17}, {"51", 51}, {"0x33", 51},
+        // Out of range or not a number: the default.
+        {"52", 18}, {"4294967295", 18}, {"-1", 18}, {"", 18},
+    };
+    SetEnv("VADAPTER_WRITE_STORES_OTHER", "1");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value ? c.value : "(unset)");
+        if (c.value) SetEnv("VADAPTER_WRITE_STORES_OTHER_BYTE", c.value);
+        else UnsetEnv("VADAPTER_WRITE_STORES_OTHER_BYTE");
+        PutImage(RecordA());
+        ASSERT_EQ(Write(RecordB()), 1u);
+        std::vector<uint8_t> stored = VectorOf(RecordB());
+        stored[c.flipped] ^= 0x01;
+        EXPECT_EQ(ImageBytes(), stored);
+    }
+    UnsetEnv("VADAPTER_WRITE_STORES_OTHER");  // the byte alone changes nothing
+    ASSERT_EQ(Write(RecordB()), 1u);
+    EXPECT_EQ(ImageBytes(), VectorOf(RecordB()));
+}
+
+// abort() ends the process, so the write runs in a death test's child: a
+// fork natively, on Windows a new copy of this program, which takes the
+// parent's image from the environment rather than make a folder it would
+// never remove.
+TEST(VirtualAdapterDeathTest, AbortAfterWriteEndsTheProcessWithTheRecordStored)
+{
+    const std::optional<fs::path> parentImage = GetEnv("VADAPTER_TEST_ABORT_IMAGE");
+    std::optional<ScratchFolder> scratch;
+    if (!parentImage) scratch.emplace();
+    const fs::path image = parentImage ? *parentImage : scratch->Path() / "image.bin";
+    const ScopedEnv passOn("VADAPTER_TEST_ABORT_IMAGE", image);
+    ClearAdapterVariables();
+    SetEnv("VADAPTER_IMAGE", image);
+    WriteFileBytes(image, VectorOf(RecordA()));
+    SetEnv("VADAPTER_ABORT_AFTER_WRITE", "1");
+    EXPECT_DEATH(
+        {
+            Open();
+            Write(RecordB());
+        },
+        "");
+    EXPECT_EQ(FileBytes(image), VectorOf(RecordB()));
+
+    // A write that stored nothing returns.
+    ASSERT_EQ(Open(), 1u);
+    SetEnv("VADAPTER_FAIL_WRITE", "1");
+    EXPECT_NE(Write(RecordA()), 1u);
+    EXPECT_EQ(FileBytes(image), VectorOf(RecordB()));
+    ClearAdapterVariables();
 }
 
 TEST_F(VirtualAdapter, FailingCallsReturnTheConfiguredResult)
