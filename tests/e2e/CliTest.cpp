@@ -1,7 +1,10 @@
 // varnock-cli.exe as a script runs it: arguments in, stdout and stderr to
 // files, the exit code, and what reached the adapter (the call log and the
-// image's bytes).
+// image's bytes) and the ledger (its bytes, parsed as CSV).
 #include "VarnockTest.h"
+
+#include <algorithm>
+#include <set>
 
 namespace e2e {
 namespace {
@@ -26,29 +29,60 @@ std::wstring CommandLine(const std::wstring& exe, const std::vector<std::wstring
     return line;
 }
 
+// Where the program's stdout goes.
+enum class Output {
+    File,
+    ClosedPipe,  // a pipe whose read end is closed
+    ReadOnly,    // a file handle that may only be read
+};
+
+// Which library varnock-cli.exe finds beside it. All but the virtual adapter
+// run a copy of the program in a folder of the test's own.
+enum class Library { Virtual, None, OtherWidth, NoExports };
+
+const std::string kBom = "\xEF\xBB\xBF";
+const std::string kHeader = "time,station,event,old_serial,new_serial,hardware,firmware,product,record,exit_code";
+const std::string kEmptyLedger = kBom + kHeader + "\r\n";
+const std::string kAFolder = "<a folder>";
+constexpr size_t kColumns = 10;
+
+// The ledger named by an argument that begins with @: a path in the test's folder.
+struct LedgerCase {
+    std::optional<std::string> before;  // the file's bytes; none: no file; kAFolder: a folder in its place
+    // The rows the run appends, as "event,old_serial,new_serial,exit_code";
+    // none: the ledger is left byte for byte as it was (or is still not there).
+    std::optional<std::vector<std::string>> added;
+    bool lockedByOthers = false;  // the test holds its lock during the run
+};
+
 struct Case {
     const char* name;
     std::vector<std::wstring> arguments;
     std::optional<Record> record;  // the image before; none: no image, so the factory record
     Environment adapter;           // fault switches
     DWORD exitCode;
-    std::string out;                     // stdout, exactly (UTF-8)
+    std::string out;                     // stdout, exactly (UTF-8); when it ends no line, how it begins
     std::string error;                   // in stderr's English line
     std::string message;                 // the window's message after it (UTF-8), if any
     std::vector<std::string> calls;      // "<op> <result>"
     std::vector<uint8_t> suffixSent;     // bytes 17 and 18 of the record written; none: nothing was
     std::vector<uint8_t> suffixStored;   // bytes 17 and 18 of the image after; none: the image unchanged
+    LedgerCase ledger = {};
+    Library library = Library::Virtual;
+    Output output = Output::File;
+    size_t otherByte = 0;  // a byte the adapter stored with its lowest bit flipped; 0: none
 };
 void PrintTo(const Case& row, std::ostream* os) { *os << row.name; }
 
-// High bytes (a Chinese serial suffix and product name, a byte with no code
-// page 936 form), a zero inside the product name, control characters, a quote
-// and a backslash, reserved value 0xFFFE, and filler the program never shows.
+// High bytes (a Chinese serial suffix and product name, a character in
+// U+0080-U+00FF, a byte with no code page 936 form), a zero inside the product
+// name, control characters, a quote and a backslash, reserved value 0xFFFE,
+// and filler the program never shows.
 Record HighBytesRecord()
 {
     Record record = Patched(Record(52, 0), 0, std::vector<uint8_t>{0x10, 0x02, 0xCD, 0xAB, 0xA4, 0xA5, 0xA6, 0xA7});
     record = Patched(record, 8, std::vector<uint8_t>{0xFE, 0xFF, 255});
-    record = Patched(record, 11, std::string("SN-001\xD6\xD0" "\xD6\xD0\xCE\xC4" "C\"N\0Box\t\\\xFF", 22));
+    record = Patched(record, 11, std::string("SN-001\xD6\xD0" "\xD6\xD0\xCE\xC4" "C\"N\0Box\t\\\xA1\xE3\xFF", 24));
     for (size_t i = 35; i < 52; ++i)
         record[i] = static_cast<uint8_t>(0xC0 + i);
     return record;
@@ -61,15 +95,33 @@ const std::string kHighBytesPlain =
     "channels: 255\r\n"
     "serial: SN-001\r\n"
     "suffix: \xE4\xB8\xAD\r\n"                                    // 中
-    "product: \xE4\xB8\xAD\xE6\x96\x87" "C\"NBox\\\xEF\xBF\xBD\r\n";  // 中文C"NBox\ and U+FFFD
+    "product: \xE4\xB8\xAD\xE6\x96\x87" "C\"NBox\\\xC2\xB0\xEF\xBF\xBD\r\n";  // 中文C"NBox\° and U+FFFD
 const std::string kHighBytesJson =
     "{\"hardware\":\"V2.10\",\"firmware\":\"ABCD\",\"reserved\":\"0x255254\",\"channels\":\"255\","
-    "\"serial\":\"SN-001\",\"suffix\":\"\\u4e2d\",\"product\":\"\\u4e2d\\u6587C\\\"NBox\\\\\\ufffd\","
+    "\"serial\":\"SN-001\",\"suffix\":\"\\u4e2d\",\"product\":\"\\u4e2d\\u6587C\\\"NBox\\\\\\u00b0\\ufffd\","
     "\"record\":\"" + Hex(HighBytesRecord()) + "\"}\r\n";
 
 const char kNeedTwo[] = "\xE8\xAF\xB7\xE8\xBE\x93\xE5\x85\xA5\xE4\xB8\xA4\xE4\xBD\x8D\xE5\x80\xBC!";  // 请输入两位值!
 const std::vector<std::string> kReadWriteReadBack = {"open 1", "read 1", "write 1", "open 1", "read 1"};
 
+const std::string kWriteFailedMessage = "\xE5\x86\x99\xE8\xAE\xBE\xE5\xA4\x87\xE4\xBF\xA1\xE6\x81\xAF\xE5\xA4\xB1\xE8\xB4\xA5!";  // 写设备信息失败!
+const std::string kReadFailedMessage = "\xE8\x8E\xB7\xE5\x8F\x96\xE7\x89\x88\xE6\x9C\xAC\xE4\xBF\xA1\xE6\x81\xAF\xE5\xA4\xB1\xE8\xB4\xA5!";  // 获取版本信息失败!
+const std::string kOpenFailedMessage = "\xE8\xAE\xBE\xE5\xA4\x87\xE6\x89\x93\xE5\xBC\x80\xE5\xA4\xB1\xE8\xB4\xA5\xEF\xBC\x81";  // 设备打开失败！
+#ifdef _WIN64
+const char kNotOurWidth[] = "is not a 64-bit library";
+#else
+const char kNotOurWidth[] = "is not a 32-bit library";
+#endif
+const std::vector<std::string> kProvisioned01 = {"reserved,VN240017,VN240001,", "provisioned,VN240017,VN240001,"};
+// A ledger in which another station gave out VN2400AB.
+const std::string kLedgerGaveOutAB =
+    kEmptyLedger + "2026-12-09T09:14:03Z,LINE-1,reserved,VN240017,VN2400AB,V2.0,0213,Virtual CAN," +
+    Hex(FactoryRecord()) + ",\r\n2026-12-09T09:14:04Z,LINE-1,provisioned,VN240017,VN2400AB,V2.0,0213,Virtual CAN," +
+    Hex(FactoryRecord()) + ",\r\n";
+
+// Rows name the fields they need; the rest keep their defaults.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 const Case kCases[] = {
     // Reading: the window's texts, and the same as JSON.
     {"ReadPlain", {L"read"}, HighBytesRecord(), {}, 0, kHighBytesPlain, "", "", {"open 1", "read 1"}, {}, {}},
@@ -106,64 +158,372 @@ const Case kCases[] = {
     {"EmptySuffix", {L"write-suffix", L""}, HighBytesRecord(), {}, 2, "", "argument 2 is empty", "", {}, {}, {}},
     {"LongestCommandLine", {L"write-suffix", std::wstring(30000, L'A')}, HighBytesRecord(), {}, 2, "",
      "argument 2 is 30000 characters long", "", {}, {}, {}},
+    // What the program refuses before it opens anything.
+    {"ControlCharacterInSuffix", {L"write-suffix", L"7\r"}, HighBytesRecord(), {}, 5, "", "control character",
+     kNeedTwo, {}, {}, {}},
+    {"SuffixOf64Characters", {L"write-suffix", std::wstring(64, L'A')}, HighBytesRecord(), {}, 5, "", "is 64 bytes",
+     kNeedTwo, {}, {}, {}},
+    {"ArgumentOf65Characters", {L"write-suffix", std::wstring(64, L'A') + L"Z"}, HighBytesRecord(), {}, 2, "",
+     "argument 2 is 65 characters long", "", {}, {}, {}},
+    {"JsonTwice", {L"read", L"--json", L"--json"}, HighBytesRecord(), {}, 2, "", "--json once", "", {}, {}, {}},
+    {"CommandInCapitals", {L"READ"}, HighBytesRecord(), {}, 0, kHighBytesPlain, "", "", {"open 1", "read 1"}, {}, {}},
+    {"SuffixBeginningWithADash", {L"write-suffix", L"-1"}, std::nullopt, {}, 0,
+     "old-serial: VN240017\r\nnew-serial: VN2400-1\r\n", "", "", kReadWriteReadBack, {'-', '1'}, {'-', '1'}},
+    // Help and version need no adapter.
+    {"Help", {L"--help"}, HighBytesRecord(), {}, 0, "Usage: varnock-cli", "", "", {}, {}, {}},
+    {"HelpShort", {L"-h"}, HighBytesRecord(), {}, 0, "Usage: varnock-cli", "", "", {}, {}, {}},
+    {"HelpSlash", {L"/?"}, HighBytesRecord(), {}, 0, "Usage: varnock-cli", "", "", {}, {}, {}},
+    {"Version", {L"--version"}, HighBytesRecord(), {}, 0, "varnock-cli " VARNOCK_E2E_VERSION "\r\n", "", "", {}, {},
+     {}},
+    // JSON from write-suffix, also when the write fails.
+    {"WriteJson", {L"write-suffix", L"AB", L"--json"}, std::nullopt, {}, 0,
+     "{\"result\":\"written\",\"old_serial\":\"VN240017\",\"new_serial\":\"VN2400AB\"}\r\n", "", "",
+     kReadWriteReadBack, {'A', 'B'}, {'A', 'B'}},
+    {"WriteFailsJson", {L"write-suffix", L"12", L"--json"}, std::nullopt, {{L"VADAPTER_FAIL_WRITE", L"1"}}, 6,
+     "{\"result\":\"write_failed\",\"old_serial\":\"VN240017\",\"new_serial\":\"VN240012\"}\r\n",
+     "refused the write", kWriteFailedMessage, {"open 1", "read 1", "write 0"}, {'1', '2'}, {}},
+    // Checking the write: the read-back fails, or differs in the record's last byte.
+    {"ReadBackUnreadable", {L"write-suffix", L"12"}, HighBytesRecord(), {{L"VADAPTER_FAIL_READ_AFTER_WRITE", L"1"}},
+     7, "", "could not be read back", kReadFailedMessage, {"open 1", "read 1", "write 1", "open 1", "read 0"},
+     {'1', '2'}, {'1', '2'}},
+    {"ReadBackDiffersInTheLastByte", {L"write-suffix", L"12"}, HighBytesRecord(),
+     {{L"VADAPTER_WRITE_STORES_OTHER", L"1"}, {L"VADAPTER_WRITE_STORES_OTHER_BYTE", L"51"}}, 7, "",
+     "byte 51 is 0xf2 where 0xf3 was written", "", kReadWriteReadBack, {'1', '2'}, {'1', '2'}, {}, Library::Virtual,
+     Output::File, 51},
+    // The adapter's work stands when the output cannot be written, or the library ends the process.
+    {"ReadToAClosedPipe", {L"read", L"--json"}, HighBytesRecord(), {}, 13, "", "could not be written", "",
+     {"open 1", "read 1"}, {}, {}, {}, Library::Virtual, Output::ClosedPipe},
+    {"WriteToAReadOnlyOutput", {L"write-suffix", L"AB"}, HighBytesRecord(), {}, 13, "",
+     "could not be written (is the disk full, or the pipe closed?); the adapter was written", "", kReadWriteReadBack,
+     {'A', 'B'}, {'A', 'B'}, {}, Library::Virtual, Output::ReadOnly},
+    {"AbnormalEndAfterTheWrite", {L"write-suffix", L"AB"}, HighBytesRecord(), {{L"VADAPTER_ABORT_AFTER_WRITE", L"1"}},
+     14, "", "ended abnormally", "", {"open 1", "read 1", "write 1"}, {'A', 'B'}, {'A', 'B'}},
+    // The library, loaded by the program: missing, of the other width, without the exports.
+    {"NoLibrary", {L"read"}, std::nullopt, {}, 12, "", "Qelvo_CAN.dll is not beside", "", {}, {}, {}, {},
+     Library::None},
+    {"LibraryOfTheOtherWidth", {L"read"}, std::nullopt, {}, 12, "", kNotOurWidth, "", {}, {}, {}, {},
+     Library::OtherWidth},
+    {"LibraryWithoutTheExports", {L"read"}, std::nullopt, {}, 12, "", "Qelvo_CAN.dll lacks export", "", {}, {}, {}, {},
+     Library::NoExports},
+    {"HelpWithoutTheLibrary", {L"--help"}, std::nullopt, {}, 0, "Usage: varnock-cli", "", "", {}, {}, {}, {},
+     Library::None},
+
+    // Provisioning, one run each. A missing ledger is created.
+    {"ProvisionFirst", {L"provision", L"@ledger.csv"}, std::nullopt, {}, 0,
+     "old-serial: VN240017\r\nnew-serial: VN240001\r\nledger-line: 3\r\n", "", "", kReadWriteReadBack, {'0', '1'},
+     {'0', '1'}, {std::nullopt, kProvisioned01}},
+    {"ProvisionJson", {L"provision", L"@ledger.csv", L"--json"}, std::nullopt, {}, 0,
+     "{\"result\":\"provisioned\",\"old_serial\":\"VN240017\",\"new_serial\":\"VN240001\",\"ledger_line\":3}\r\n", "",
+     "", kReadWriteReadBack, {'0', '1'}, {'0', '1'}, {kEmptyLedger, kProvisioned01}},
+    {"ProvisionWriteFailsJson", {L"provision", L"@ledger.csv", L"--json"}, std::nullopt,
+     {{L"VADAPTER_FAIL_WRITE", L"1"}}, 6,
+     "{\"result\":\"write_failed\",\"old_serial\":\"VN240017\",\"new_serial\":\"VN240001\",\"ledger_line\":3}\r\n",
+     "refused the write", kWriteFailedMessage, {"open 1", "read 1", "write 0"}, {'0', '1'}, {},
+     {kEmptyLedger, {{"reserved,VN240017,VN240001,", "failed,VN240017,VN240001,6"}}}},
+    {"ProvisionSuffix", {L"provision", L"@ledger.csv", L"--suffix", L"AB"}, std::nullopt, {}, 0,
+     "old-serial: VN240017\r\nnew-serial: VN2400AB\r\nledger-line: 3\r\n", "", "", kReadWriteReadBack, {'A', 'B'},
+     {'A', 'B'}, {kEmptyLedger, {{"reserved,VN240017,VN2400AB,", "provisioned,VN240017,VN2400AB,"}}}},
+    {"ProvisionItsOwnSerial", {L"provision", L"@ledger.csv", L"--suffix", L"17"}, std::nullopt, {}, 10, "",
+     "is taken", "", {"open 1", "read 1"}, {}, {}, {kEmptyLedger}},
+    {"ProvisionSuffixGivenOutBefore", {L"provision", L"@ledger.csv", L"--suffix", L"AB", L"--json"}, std::nullopt, {},
+     10, "{\"result\":\"suffix_taken\",\"old_serial\":\"VN240017\",\"new_serial\":null,\"ledger_line\":null}\r\n",
+     "is taken", "", {"open 1", "read 1"}, {}, {}, {kLedgerGaveOutAB}},
+    {"ProvisionSuffixOfThreeBytes", {L"provision", L"@ledger.csv", L"--suffix", L"123"}, std::nullopt, {}, 5, "",
+     "is 3 bytes", kNeedTwo, {}, {}, {}},
+    {"ProvisionFromAPool", {L"provision", L"@ledger.csv", L"--pool", L"AY-B1"}, std::nullopt, {}, 0,
+     "old-serial: VN240017\r\nnew-serial: VN2400AY\r\nledger-line: 3\r\n", "", "", kReadWriteReadBack, {'A', 'Y'},
+     {'A', 'Y'}, {kEmptyLedger, {{"reserved,VN240017,VN2400AY,", "provisioned,VN240017,VN2400AY,"}}}},
+    {"ProvisionFromAnEmptyPool", {L"provision", L"@ledger.csv", L"--pool", L"AB-AB"}, std::nullopt, {}, 10, "",
+     "no free suffix", "", {"open 1", "read 1"}, {}, {}, {kLedgerGaveOutAB}},
+    {"PoolOfOneCharacter", {L"provision", L"@ledger.csv", L"--pool", L"5"}, std::nullopt, {}, 2, "", "is not one", "", {},
+     {}, {}},
+    {"PoolBackwards", {L"provision", L"@ledger.csv", L"--pool", L"43-41"}, std::nullopt, {}, 2, "", "is not one", "", {},
+     {}, {}},
+    {"PoolWithAPunctuationMark", {L"provision", L"@ledger.csv", L"--pool", L"4!-50"}, std::nullopt, {}, 2, "",
+     "is not one", "", {}, {}, {}},
+    {"ProvisionWithoutALedger", {L"provision"}, std::nullopt, {}, 2, "", "ledger", "", {}, {}, {}},
+    {"ProvisionOnAnAbsentAdapter", {L"provision", L"@ledger.csv"}, std::nullopt, {{L"VADAPTER_ABSENT", L"1"}}, 3, "",
+     "cannot open the adapter", kOpenFailedMessage, {"open 0"}, {}, {}, {kEmptyLedger}},
+    {"LedgerBusy", {L"provision", L"@ledger.csv", L"--wait", L"1"}, std::nullopt, {}, 9, "", "busy", "", {}, {}, {},
+     {kEmptyLedger, std::nullopt, true}},
+    // Files that are not a ledger, and a ledger that cannot be: left as they are.
+    {"LedgerOfJunk", {L"provision", L"@ledger.csv"}, std::nullopt, {}, 11, "", "not a ledger", "", {}, {}, {},
+     {std::string("\x7F" "ELF\x02\x01\x01\0\0junk\xFF\xFE\r\n", 18)}},
+    {"LedgerOfAnotherProgram", {L"provision", L"@ledger.csv"}, std::nullopt, {}, 11, "", "not a ledger", "", {}, {}, {},
+     {kBom + "name,price,count\r\nwidget,3.50,12\r\n"}},
+    {"LedgerRowWithAFieldMissing", {L"provision", L"@ledger.csv"}, std::nullopt, {}, 11, "", "not a ledger", "", {},
+     {}, {}, {kEmptyLedger + "2026-12-09T09:14:03Z,LINE-1,reserved,VN240017,VN240001,V2.0,0213,Virtual CAN,00\r\n"}},
+    {"LedgerIsAFolder", {L"provision", L"@ledger.csv"}, std::nullopt, {}, 11, "", "cannot open the ledger", "", {},
+     {}, {}, {kAFolder}},
+    {"LedgerInAMissingFolder", {L"provision", L"@missing\\ledger.csv"}, std::nullopt, {}, 11, "",
+     "cannot open the ledger", "", {}, {}, {}},
 };
+#pragma GCC diagnostic pop
 
-class Cli : public VarnockTest, public ::testing::WithParamInterface<Case> {
-protected:
-    CliRun Run(const std::vector<std::wstring>& arguments, const Environment& adapter)
+bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsFolder(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// One varnock-cli.exe, started with stdout and stderr to files of the test's
+// own, fresh ones: a file left from an earlier run is never read as this one's.
+class CliProcess {
+public:
+    CliProcess(const std::wstring& exe, const std::vector<std::wstring>& arguments, const Environment& environment,
+               const std::wstring& outPath, const std::wstring& errPath, Output output = Output::File)
+        : m_outPath(outPath), m_errPath(errPath)
     {
-        Environment environment = adapter;
-        environment[L"VADAPTER_IMAGE"] = m_image;
-        environment[L"VADAPTER_LOG"] = m_log;
-        std::wstring block = EnvironmentBlock(environment);
-
-        const std::wstring outPath = m_directory + L"\\stdout.txt", errPath = m_directory + L"\\stderr.txt";
+        DeleteFileW(outPath.c_str());
+        DeleteFileW(errPath.c_str());
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        HANDLE out = CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-        HANDLE err = CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = INVALID_HANDLE_VALUE;
-        startup.hStdOutput = out;
-        startup.hStdError = err;
-        const std::wstring exe = ExeDirectory() + L"\\varnock-cli.exe";
-        std::wstring line = CommandLine(exe, arguments);
-        PROCESS_INFORMATION process{};
-        const BOOL started = CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE,
-                                            CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, block.data(),
-                                            ExeDirectory().c_str(), &startup, &process);
-        CloseHandle(out);
-        CloseHandle(err);
+        HANDLE out = INVALID_HANDLE_VALUE;
+        if (output == Output::ClosedPipe) {
+            HANDLE readEnd = nullptr;
+            if (CreatePipe(&readEnd, &out, &inherit, 0))
+                CloseHandle(readEnd);  // before the child writes: every write fails
+            else
+                out = INVALID_HANDLE_VALUE;
+        } else {
+            out = CreateFileW(outPath.c_str(), output == Output::ReadOnly ? GENERIC_READ : GENERIC_WRITE,
+                              FILE_SHARE_READ, &inherit, CREATE_NEW, 0, nullptr);
+        }
+        HANDLE err = CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_NEW, 0, nullptr);
+        if (out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE) {
+            STARTUPINFOW startup{};
+            startup.cb = sizeof startup;
+            startup.dwFlags = STARTF_USESTDHANDLES;
+            startup.hStdInput = INVALID_HANDLE_VALUE;
+            startup.hStdOutput = out;
+            startup.hStdError = err;
+            std::wstring line = CommandLine(exe, arguments);
+            std::wstring block = EnvironmentBlock(environment);
+            if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE,
+                                CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, block.data(), ExeDirectory().c_str(),
+                                &startup, &m_process))
+                ADD_FAILURE() << "cannot start " << Utf8(exe) << ": error " << GetLastError();
+        } else {
+            ADD_FAILURE() << "cannot create " << Utf8(outPath) << " and " << Utf8(errPath) << ": error "
+                          << GetLastError();
+        }
+        if (out != INVALID_HANDLE_VALUE)
+            CloseHandle(out);
+        if (err != INVALID_HANDLE_VALUE)
+            CloseHandle(err);
+    }
+    ~CliProcess()
+    {
+        if (m_process.hProcess == nullptr)
+            return;
+        TerminateProcess(m_process.hProcess, 99);
+        WaitForSingleObject(m_process.hProcess, 5000);
+        CloseHandle(m_process.hThread);
+        CloseHandle(m_process.hProcess);
+    }
+    CliProcess(const CliProcess&) = delete;
+    CliProcess& operator=(const CliProcess&) = delete;
+
+    HANDLE Handle() const { return m_process.hProcess; }
+
+    CliRun Wait()
+    {
         CliRun run;
-        if (!started) {
-            ADD_FAILURE() << "cannot start varnock-cli.exe: error " << GetLastError();
+        if (m_process.hProcess == nullptr)
             return run;
-        }
-        if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0) {
+        if (WaitForSingleObject(m_process.hProcess, 30000) != WAIT_OBJECT_0) {
             ADD_FAILURE() << "varnock-cli.exe did not end within 30 s";
-            TerminateProcess(process.hProcess, 99);
-            WaitForSingleObject(process.hProcess, 5000);
+            TerminateProcess(m_process.hProcess, 99);
+            WaitForSingleObject(m_process.hProcess, 5000);
         }
-        GetExitCodeProcess(process.hProcess, &run.exitCode);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        const std::vector<uint8_t> outBytes = ReadFileBytes(outPath), errBytes = ReadFileBytes(errPath);
+        GetExitCodeProcess(m_process.hProcess, &run.exitCode);
+        const std::vector<uint8_t> outBytes = ReadFileBytes(m_outPath), errBytes = ReadFileBytes(m_errPath);
         run.out.assign(outBytes.begin(), outBytes.end());
         run.err.assign(errBytes.begin(), errBytes.end());
         return run;
     }
+
+private:
+    std::wstring m_outPath, m_errPath;
+    PROCESS_INFORMATION m_process{};
 };
+
+// The ledger's rows after its header, or why it is no ledger: UTF-8 with a
+// byte order mark, CRLF, fields quoted as RFC 4180 quotes them, every row
+// with every column.
+bool ParseLedger(const std::string& bytes, std::vector<std::vector<std::string>>& rows, std::string& problem)
+{
+    rows.clear();
+    if (bytes.rfind(kEmptyLedger, 0) != 0) {
+        problem = "it does not begin with the byte order mark and the header line";
+        return false;
+    }
+    size_t i = kEmptyLedger.size();
+    while (i < bytes.size()) {
+        std::vector<std::string> row(1);
+        bool quoted = false, wasQuoted = false;
+        for (;; ++i) {
+            if (i == bytes.size()) {
+                problem = "row " + std::to_string(rows.size() + 1) + " ends without CR LF";
+                return false;
+            }
+            const char c = bytes[i];
+            if (quoted) {
+                if (c == '"' && i + 1 < bytes.size() && bytes[i + 1] == '"')
+                    row.back() += bytes[i++];
+                else if (c == '"')
+                    quoted = false;
+                else
+                    row.back() += c;
+            } else if (c == '"' && row.back().empty() && !wasQuoted) {
+                quoted = wasQuoted = true;
+            } else if (c == ',') {
+                row.emplace_back();
+                wasQuoted = false;
+            } else if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
+                i += 2;
+                break;
+            } else if (c == '\r' || c == '\n' || c == '"' || wasQuoted) {
+                problem = "row " + std::to_string(rows.size() + 1) + " has a stray CR, LF or quote";
+                return false;
+            } else {
+                row.back() += c;
+            }
+        }
+        if (row.size() != kColumns) {
+            problem = "row " + std::to_string(rows.size() + 1) + " has " + std::to_string(row.size()) + " fields";
+            return false;
+        }
+        rows.push_back(row);
+    }
+    return true;
+}
+
+// "event,old_serial,new_serial,exit_code" of each row from `first` on, after
+// checking that each names its time, station and the record as it was read.
+std::vector<std::string> Events(const std::vector<std::vector<std::string>>& rows, size_t first,
+                                const Record& recordRead)
+{
+    std::vector<std::string> events;
+    for (size_t i = first; i < rows.size(); ++i) {
+        const auto& row = rows[i];
+        EXPECT_EQ(row[0].size(), 20u) << "time of row " << i + 1 << ": " << row[0];
+        EXPECT_FALSE(row[1].empty()) << "row " << i + 1 << " names no station";
+        EXPECT_EQ(row[8], Hex(recordRead)) << "record of row " << i + 1;
+        events.push_back(row[2] + "," + row[3] + "," + row[4] + "," + row[9]);
+    }
+    return events;
+}
+
+class CliTest : public VarnockTest {
+protected:
+    std::wstring Path(const std::wstring& name) const { return m_directory + L"\\" + name; }
+
+    // An argument that begins with @ is a path in the test's folder.
+    std::vector<std::wstring> Expanded(std::vector<std::wstring> arguments) const
+    {
+        for (std::wstring& argument : arguments)
+            if (!argument.empty() && argument[0] == L'@')
+                argument = Path(argument.substr(1));
+        return arguments;
+    }
+
+    // The environment of a run on the adapter with this image and call log.
+    static Environment On(const std::wstring& image, const std::wstring& log, Environment adapter = {})
+    {
+        adapter[L"VADAPTER_IMAGE"] = image;
+        adapter[L"VADAPTER_LOG"] = log;
+        return adapter;
+    }
+
+    CliRun Run(const std::vector<std::wstring>& arguments, const Environment& environment,
+               Output output = Output::File, const std::wstring& exe = ExeDirectory() + L"\\varnock-cli.exe")
+    {
+        const std::wstring run = L"run-" + std::to_wstring(++m_runs);
+        return CliProcess(exe, Expanded(arguments), environment, Path(run + L".out"), Path(run + L".err"), output)
+            .Wait();
+    }
+
+    // A copy of varnock-cli.exe alone in a folder with `library` beside it
+    // as Qelvo_CAN.dll (none: nothing beside it).
+    std::wstring Alone(const std::wstring& library)
+    {
+        const std::wstring folder = Path(L"alone");
+        CreateDirectoryW(folder.c_str(), nullptr);
+        DeleteFileW((folder + L"\\Qelvo_CAN.dll").c_str());
+        const std::wstring exe = folder + L"\\varnock-cli.exe";
+        EXPECT_TRUE(CopyFileW((ExeDirectory() + L"\\varnock-cli.exe").c_str(), exe.c_str(), FALSE));
+        if (!library.empty()) {
+            EXPECT_TRUE(CopyFileW(library.c_str(), (folder + L"\\Qelvo_CAN.dll").c_str(), FALSE))
+                << "cannot copy " << Utf8(library);
+        }
+        return exe;
+    }
+
+    int m_runs = 0;
+
+    // The serial in an image, bytes 11 to 18.
+    std::string SerialIn(const std::wstring& image)
+    {
+        const std::vector<uint8_t> bytes = ReadFileBytes(image);
+        return bytes.size() == 52 ? std::string(bytes.begin() + 11, bytes.begin() + 19) : "<no image>";
+    }
+};
+
+class Cli : public CliTest, public ::testing::WithParamInterface<Case> {};
 
 TEST_P(Cli, ExitCodeOutputAndWhatReachesTheAdapter)
 {
     const Case& row = GetParam();
     if (row.record)
         WriteFileBytes(m_image, *row.record);
-    const CliRun run = Run(row.arguments, row.adapter);
+
+    std::wstring ledger;
+    for (const std::wstring& argument : Expanded(row.arguments))
+        if (argument.rfind(m_directory, 0) == 0)
+            ledger = argument;
+    const std::wstring ledgerFolder = ledger.substr(0, ledger.find_last_of(L'\\'));
+    if (!ledger.empty()) {
+        DeleteFileW(ledger.c_str());
+        RemoveDirectoryW(ledger.c_str());
+        if (ledgerFolder != m_directory)
+            RemoveDirectoryW(ledgerFolder.c_str());
+        if (row.ledger.before == kAFolder)
+            ASSERT_TRUE(CreateDirectoryW(ledger.c_str(), nullptr));
+        else if (row.ledger.before)
+            WriteFileBytes(ledger, std::vector<uint8_t>(row.ledger.before->begin(), row.ledger.before->end()));
+    }
+    HANDLE held = INVALID_HANDLE_VALUE;
+    OVERLAPPED whole{};
+    if (row.ledger.lockedByOthers) {
+        held = CreateFileW(ledger.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        ASSERT_TRUE(LockFileEx(held, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole));
+    }
+
+    std::wstring exe = ExeDirectory() + L"\\varnock-cli.exe";
+    if (row.library == Library::None)
+        exe = Alone(L"");
+    else if (row.library == Library::OtherWidth)
+        exe = Alone(ExeDirectory() + L"\\other-width\\Qelvo_CAN.dll");
+    else if (row.library == Library::NoExports)
+        exe = Alone(ExeDirectory() + L"\\varnock_e2e_menu_reader.dll");
+    const CliRun run = Run(row.arguments, On(m_image, m_log, row.adapter), row.output, exe);
+    if (held != INVALID_HANDLE_VALUE) {
+        UnlockFileEx(held, 0, MAXDWORD, MAXDWORD, &whole);
+        CloseHandle(held);
+    }
 
     EXPECT_EQ(run.exitCode, row.exitCode);
-    EXPECT_EQ(run.out, row.out);
+    if (row.out.empty() || row.out.back() == '\n')
+        EXPECT_EQ(run.out, row.out);
+    else
+        EXPECT_EQ(run.out.substr(0, row.out.size()), row.out) << run.out;
     if (row.exitCode == 0) {
         EXPECT_EQ(run.err, "");
     } else {
@@ -173,14 +533,24 @@ TEST_P(Cli, ExitCodeOutputAndWhatReachesTheAdapter)
         EXPECT_NE(first.find(row.error), std::string::npos) << run.err;
         EXPECT_EQ(run.err, first + "\r\n" + (row.message.empty() ? "" : row.message + "\r\n"));
     }
+    // An overlong argument is not echoed back whole.
+    for (const std::wstring& argument : row.arguments) {
+        if (argument.size() > 64) {
+            EXPECT_EQ(run.err.find(Utf8(argument)), std::string::npos);
+        }
+    }
 
     std::vector<std::string> calls;
     for (const auto& call : Calls())
         calls.push_back(call.op + " " + std::to_string(call.result));
     EXPECT_EQ(calls, row.calls);
     const Record before = row.record.value_or(FactoryRecord());
-    const Record after = row.suffixStored.empty() ? before : Patched(before, 17, row.suffixStored);
-    EXPECT_EQ(Hex(ReadFileBytes(m_image)), Hex(after));
+    Record after = row.suffixStored.empty() ? before : Patched(before, 17, row.suffixStored);
+    if (row.otherByte != 0)
+        after[row.otherByte] ^= 1;
+    // The adapter makes its image at the first read.
+    const bool imaged = row.record || std::count(row.calls.begin(), row.calls.end(), "read 1") > 0;
+    EXPECT_EQ(Hex(ReadFileBytes(m_image)), imaged ? Hex(after) : "");
     // A write sends the record read, with bytes 17 and 18 alone changed.
     const auto writes = CallsOf("write");
     if (row.suffixSent.empty()) {
@@ -189,10 +559,221 @@ TEST_P(Cli, ExitCodeOutputAndWhatReachesTheAdapter)
         ASSERT_EQ(writes.size(), 1u);
         EXPECT_EQ(Hex(writes[0].record), Hex(Patched(before, 17, row.suffixSent)));
     }
+
+    if (ledger.empty())
+        return;
+    if (!row.ledger.added) {
+        // Left as it was: the same bytes, the same folder, or still nothing.
+        if (row.ledger.before == kAFolder) {
+            EXPECT_TRUE(IsFolder(ledger));
+        } else if (row.ledger.before) {
+            EXPECT_EQ(Hex(ReadFileBytes(ledger)),
+                      Hex(std::vector<uint8_t>(row.ledger.before->begin(), row.ledger.before->end())));
+        } else {
+            EXPECT_FALSE(Exists(ledger)) << "a ledger was created";
+        }
+        if (ledgerFolder != m_directory) {
+            EXPECT_FALSE(Exists(ledgerFolder)) << "the ledger's folder was created";
+        }
+        return;
+    }
+    std::vector<std::vector<std::string>> rowsBefore, rowsAfter;
+    std::string problem;
+    if (row.ledger.before) {
+        ASSERT_TRUE(ParseLedger(*row.ledger.before, rowsBefore, problem)) << problem;
+    }
+    const std::vector<uint8_t> bytes = ReadFileBytes(ledger);
+    ASSERT_TRUE(ParseLedger(std::string(bytes.begin(), bytes.end()), rowsAfter, problem)) << problem;
+    EXPECT_EQ(Events(rowsAfter, rowsBefore.size(), before), *row.ledger.added);
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, Cli, ::testing::ValuesIn(kCases),
                          [](const auto& test) { return std::string(test.param.name); });
+
+// Provisioning adapter after adapter on one ledger, each adapter with an
+// image of its own; all come from the factory as VN240017.
+struct Step {
+    int adapter;
+    std::vector<std::wstring> arguments;  // after "provision <ledger>"
+    Environment faults;
+    DWORD exitCode;
+    std::string newSerial;  // the adapter's serial afterwards; none: unchanged
+    std::string error;      // in stderr's English line
+};
+struct Scenario {
+    const char* name;
+    std::optional<std::string> ledger;  // before; none: no file
+    std::vector<Step> steps;
+    std::vector<std::string> rows;  // every row afterwards, "event,old_serial,new_serial,exit_code"
+};
+void PrintTo(const Scenario& scenario, std::ostream* os) { *os << scenario.name; }
+
+const Scenario kScenarios[] = {
+    {"ThreeAdaptersThenTheFirstAgain",
+     std::nullopt,
+     {{0, {}, {}, 0, "VN240001", ""},
+      {1, {}, {}, 0, "VN240002", ""},
+      {2, {}, {}, 0, "VN240003", ""},
+      {0, {}, {}, 8, "", "already given out by the ledger at line 2 ("}},
+     {"reserved,VN240017,VN240001,", "provisioned,VN240017,VN240001,", "reserved,VN240017,VN240002,",
+      "provisioned,VN240017,VN240002,", "reserved,VN240017,VN240003,", "provisioned,VN240017,VN240003,"}},
+    // The last row cut after its new_serial: that serial is taken, and the
+    // row is completed so that the next run reads the ledger.
+    {"CutLastRow",
+     kEmptyLedger + "2026-12-09T09:14:03Z,LINE-1,reserved,VN240017,VN240001,V2",
+     {{0, {}, {}, 0, "VN240002", ""}, {1, {}, {}, 0, "VN240003", ""}},
+     {"reserved,VN240017,VN240001,", "reserved,VN240017,VN240002,", "provisioned,VN240017,VN240002,",
+      "reserved,VN240017,VN240003,", "provisioned,VN240017,VN240003,"}},
+    // The adapter may hold a serial whose write failed: never again.
+    {"FailedWrite",
+     std::nullopt,
+     {{0, {}, {{L"VADAPTER_FAIL_WRITE", L"1"}}, 6, "", "keeps VN240001 reserved (line 2)"},
+      {1, {}, {}, 0, "VN240002", ""}},
+     {"reserved,VN240017,VN240001,", "failed,VN240017,VN240001,6", "reserved,VN240017,VN240002,",
+      "provisioned,VN240017,VN240002,"}},
+    {"ReadBackDiffers",
+     std::nullopt,
+     {{0, {}, {{L"VADAPTER_WRITE_STORES_OTHER", L"1"}}, 7, "VN240000", "byte 18"},
+      {1, {}, {}, 0, "VN240002", ""}},
+     {"reserved,VN240017,VN240001,", "failed,VN240017,VN240001,7", "reserved,VN240017,VN240002,",
+      "provisioned,VN240017,VN240002,"}},
+    {"PoolOfOneUsedUp",
+     std::nullopt,
+     {{0, {L"--pool", L"05-05"}, {}, 0, "VN240005", ""}, {1, {L"--pool", L"05-05"}, {}, 10, "", "no free suffix"}},
+     {"reserved,VN240017,VN240005,", "provisioned,VN240017,VN240005,"}},
+};
+
+class Provision : public CliTest, public ::testing::WithParamInterface<Scenario> {};
+
+TEST_P(Provision, AdapterAfterAdapterOnOneLedger)
+{
+    const Scenario& scenario = GetParam();
+    const std::wstring ledger = Path(L"ledger.csv");
+    if (scenario.ledger)
+        WriteFileBytes(ledger, std::vector<uint8_t>(scenario.ledger->begin(), scenario.ledger->end()));
+    for (size_t i = 0; i < scenario.steps.size(); ++i) {
+        const Step& step = scenario.steps[i];
+        SCOPED_TRACE("step " + std::to_string(i + 1));
+        const std::wstring image = Path(L"adapter-" + std::to_wstring(step.adapter) + L".bin");
+        const std::wstring log = Path(L"calls-" + std::to_wstring(i + 1) + L".log");
+        const std::string serialBefore = Exists(image) ? SerialIn(image) : "VN240017";
+        const std::vector<uint8_t> ledgerBefore = ReadFileBytes(ledger);
+        std::vector<std::wstring> arguments = {L"provision", L"@ledger.csv"};
+        arguments.insert(arguments.end(), step.arguments.begin(), step.arguments.end());
+        const CliRun run = Run(arguments, On(image, log, step.faults));
+
+        EXPECT_EQ(run.exitCode, step.exitCode) << run.err;
+        EXPECT_NE(run.err.substr(0, run.err.find("\r\n")).find(step.error), std::string::npos) << run.err;
+        const std::vector<LibraryCall> calls = ReadCallLog(log);
+        const bool wrote = std::any_of(calls.begin(), calls.end(), [](const auto& c) { return c.op == "write"; });
+        const std::vector<uint8_t> ledgerAfter = ReadFileBytes(ledger);
+        if (step.exitCode == 0) {
+            // The closing row is the ledger's last line.
+            const auto lines = std::count(ledgerAfter.begin(), ledgerAfter.end(), '\n');
+            EXPECT_EQ(run.out, "old-serial: " + serialBefore + "\r\nnew-serial: " + step.newSerial +
+                                   "\r\nledger-line: " + std::to_string(lines) + "\r\n");
+        } else {
+            EXPECT_EQ(run.out, "");
+        }
+        EXPECT_EQ(SerialIn(image), step.newSerial.empty() ? serialBefore : step.newSerial);
+        EXPECT_EQ(wrote, step.exitCode == 0 || step.exitCode == 6 || step.exitCode == 7);
+        // Nothing sent, nothing recorded.
+        if (step.exitCode != 0 && step.exitCode != 6 && step.exitCode != 7) {
+            EXPECT_EQ(Hex(ledgerAfter), Hex(ledgerBefore));
+        }
+    }
+    std::vector<std::vector<std::string>> rows;
+    std::string problem;
+    const std::vector<uint8_t> bytes = ReadFileBytes(ledger);
+    ASSERT_TRUE(ParseLedger(std::string(bytes.begin(), bytes.end()), rows, problem)) << problem;
+    std::vector<std::string> events;
+    for (const auto& row : rows)
+        events.push_back(row[2] + "," + row[3] + "," + row[4] + "," + row[9]);
+    EXPECT_EQ(events, scenario.rows);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sequences, Provision, ::testing::ValuesIn(kScenarios),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+using Stations = CliTest;
+
+// A station killed while its write is on the way: the adapter may or may not
+// hold the serial, so it is never given out again.
+TEST_F(Stations, KilledWhileWritingItsSerialIsNotGivenOutAgain)
+{
+    const std::wstring ledger = Path(L"ledger.csv");
+    WriteFileBytes(ledger, std::vector<uint8_t>(kEmptyLedger.begin(), kEmptyLedger.end()));
+    {
+        // Each library call waits 2 s first: the write is on its way for 2 s
+        // after the reserved row.
+        CliProcess slow(ExeDirectory() + L"\\varnock-cli.exe", {L"provision", ledger},
+                        On(Path(L"adapter-0.bin"), Path(L"calls-0.log"), {{L"VADAPTER_DELAY_MS", L"2000"}}),
+                        Path(L"killed.out"), Path(L"killed.err"));
+        // The lock keeps the file from being read, not its size from being known.
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                WIN32_FILE_ATTRIBUTE_DATA data{};
+                return GetFileAttributesExW(ledger.c_str(), GetFileExInfoStandard, &data) &&
+                       data.nFileSizeLow > kEmptyLedger.size();
+            },
+            Milliseconds(15000)))
+            << "no reserved row";
+        ASSERT_TRUE(TerminateProcess(slow.Handle(), 99));
+        ASSERT_EQ(WaitForSingleObject(slow.Handle(), 5000), WAIT_OBJECT_0);
+    }
+    // Killed before the write's call ended: it logged nothing, and changed nothing.
+    for (const auto& call : ReadCallLog(Path(L"calls-0.log")))
+        EXPECT_NE(call.op, "write");
+    EXPECT_EQ(SerialIn(Path(L"adapter-0.bin")), "VN240017");
+    for (int adapter = 1; adapter <= 2; ++adapter) {
+        const std::wstring image = Path(L"adapter-" + std::to_wstring(adapter) + L".bin");
+        const CliRun run = Run({L"provision", L"@ledger.csv"}, On(image, Path(L"calls-" + std::to_wstring(adapter) + L".log")));
+        EXPECT_EQ(run.exitCode, 0u) << run.err;
+        EXPECT_EQ(SerialIn(image), "VN24000" + std::to_string(adapter + 1));
+    }
+    std::vector<std::vector<std::string>> rows;
+    std::string problem;
+    const std::vector<uint8_t> bytes = ReadFileBytes(ledger);
+    ASSERT_TRUE(ParseLedger(std::string(bytes.begin(), bytes.end()), rows, problem)) << problem;
+    EXPECT_EQ(Events(rows, 0, FactoryRecord()),
+              (std::vector<std::string>{"reserved,VN240017,VN240001,", "reserved,VN240017,VN240002,",
+                                        "provisioned,VN240017,VN240002,", "reserved,VN240017,VN240003,",
+                                        "provisioned,VN240017,VN240003,"}));
+}
+
+// Six stations on one ledger at once: each gets a serial of its own.
+TEST_F(Stations, SixAtOnceGetDistinctSerials)
+{
+    constexpr int kStations = 6;
+    const std::wstring ledger = Path(L"ledger.csv");
+    std::vector<std::unique_ptr<CliProcess>> stations;
+    for (int i = 0; i < kStations; ++i) {
+        const std::wstring n = std::to_wstring(i);
+        stations.push_back(std::make_unique<CliProcess>(
+            ExeDirectory() + L"\\varnock-cli.exe", std::vector<std::wstring>{L"provision", ledger},
+            On(Path(L"adapter-" + n + L".bin"), Path(L"calls-" + n + L".log")), Path(L"station-" + n + L".out"),
+            Path(L"station-" + n + L".err")));
+    }
+    std::set<std::string> serials;
+    for (int i = 0; i < kStations; ++i) {
+        const CliRun run = stations[i]->Wait();
+        EXPECT_EQ(run.exitCode, 0u) << "station " << i << ": " << run.err;
+        serials.insert(SerialIn(Path(L"adapter-" + std::to_wstring(i) + L".bin")));
+    }
+    EXPECT_EQ(serials, (std::set<std::string>{"VN240001", "VN240002", "VN240003", "VN240004", "VN240005", "VN240006"}));
+    std::vector<std::vector<std::string>> rows;
+    std::string problem;
+    const std::vector<uint8_t> bytes = ReadFileBytes(ledger);
+    ASSERT_TRUE(ParseLedger(std::string(bytes.begin(), bytes.end()), rows, problem)) << problem;
+    EXPECT_EQ(rows.size(), 2u * kStations);
+    std::multiset<std::string> given;
+    for (const std::string& event : Events(rows, 0, FactoryRecord()))
+        given.insert(event);
+    for (const std::string& serial : serials) {
+        EXPECT_EQ(given.count("reserved,VN240017," + serial + ","), 1u) << serial;
+        EXPECT_EQ(given.count("provisioned,VN240017," + serial + ","), 1u) << serial;
+    }
+}
 
 }  // namespace
 }  // namespace e2e
