@@ -1,9 +1,13 @@
-// Any bytes as a ledger file, and as the fields of a row to write. An
-// accepted file with its completion and one more row appended must read
-// again and still know every serial; a written row must read back as its
-// fields, and be refused only where no ledger line could hold it.
+// Any bytes as a ledger file (after a first byte that picks how many bytes
+// each read gives), and as the fields of a row to write. Read a piece at a
+// time, a file must read as it does whole. An accepted file with its
+// completion and one more row appended must read again and still know every
+// serial; a written row must read back as its fields, and be refused only
+// where no ledger line could hold it.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -34,12 +38,51 @@ struct Serials : LedgerFieldSink {
 
 CString Text(const std::string& s) { return CString(s.data(), s.size()); }
 
-void CheckAppending(const uint8_t* data, size_t size)
+struct Pieces : LedgerSource {
+    const std::string& file;
+    size_t piece, at = 0;
+    Pieces(const std::string& f, size_t p) : file(f), piece(p) {}
+    bool Read(char* buffer, size_t room, size_t& got) override
+    {
+        got = std::min(std::min(piece, room), file.size() - at);
+        std::memcpy(buffer, file.data() + at, got);
+        at += got;
+        return true;
+    }
+};
+
+void CheckPieces(const std::string& file, size_t piece, const Ledger& whole, const Serials& wholeRead)
+{
+    Pieces source(file, piece);
+    Serials read;
+    Ledger ledger;
+    const bool accepted = ledger.Parse(source, file.size(), &read);
+    Check(accepted == (whole.Problem() == nullptr) && !ledger.ReadFailed(), "accepted as whole");
+    Check(ledger.ProblemLine() == whole.ProblemLine() &&
+              (accepted || std::strcmp(ledger.Problem(), whole.Problem()) == 0),
+          "refused as whole");
+    Check(ledger.Completion() == whole.Completion() && ledger.NextLine() == whole.NextLine(), "completed as whole");
+    Check(read.rows == wholeRead.rows && read.newSerials == wholeRead.newSerials, "the same fields as whole");
+    for (const auto& given : wholeRead.newSerials) {
+        size_t line = 0, wholeLine = 0;
+        CString time, wholeTime;
+        const CString serial = Text(given.first);
+        Check(ledger.GivenOut(serial, line, time) == whole.GivenOut(serial, wholeLine, wholeTime) &&
+                  line == wholeLine && time == wholeTime && ledger.Seen(serial) == whole.Seen(serial),
+              "given out as whole");
+    }
+    for (const std::string& serial : wholeRead.oldSerials)
+        Check(ledger.Seen(Text(serial)) == whole.Seen(Text(serial)), "seen as whole");
+}
+
+void CheckAppending(const uint8_t* data, size_t size, size_t piece)
 {
     const std::string file(reinterpret_cast<const char*>(data), size);
     Serials read;
     Ledger before;
-    if (!before.Parse(file.data(), file.size(), &read)) {
+    const bool accepted = before.Parse(file.data(), file.size(), &read);
+    CheckPieces(file, piece, before, read);
+    if (!accepted) {
         Check(before.Problem() != nullptr && before.ProblemLine() >= 1, "a refusal says why and where");
         return;
     }
@@ -110,7 +153,7 @@ void CheckWriting(const uint8_t* data, size_t size)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    CheckAppending(data, size);
+    if (size != 0) CheckAppending(data + 1, size - 1, data[0] + 1u);
     CheckWriting(data, size);
     return 0;
 }

@@ -190,34 +190,68 @@ struct Ledger::Entry {
     bool seen;
 };
 
+namespace {
+
+// A memory block as a source, for callers that hold the whole file.
+class MemorySource final : public LedgerSource {
+public:
+    MemorySource(const char* bytes, size_t length) : m_bytes(bytes), m_left(length) {}
+    bool Read(char* buffer, size_t room, size_t& got) override
+    {
+        got = room < m_left ? room : m_left;
+        if (got != 0) std::memcpy(buffer, m_bytes, got);
+        m_bytes += got;
+        m_left -= got;
+        return true;
+    }
+
+private:
+    const char* m_bytes;
+    size_t m_left;
+};
+
+}  // namespace
+
 // One pass over the file's bytes: the header, then row after row, each field
-// checked byte by byte as it is scanned.
+// checked byte by byte as it is scanned. The bytes pass through a window
+// that is reused: a big ledger in one fresh block costs more in first
+// touches of its pages than the parse. The window keeps the field being
+// read, so it grows only for a field longer than itself.
 class Ledger::Reader {
 public:
-    Reader(Ledger& ledger, const char* bytes, size_t length, LedgerFieldSink* sink)
-        : m_ledger(ledger), m_p(reinterpret_cast<const unsigned char*>(bytes)), m_n(length), m_sink(sink)
+    Reader(Ledger& ledger, LedgerSource& source, LedgerFieldSink* sink)
+        : m_ledger(ledger), m_source(source), m_sink(sink)
     {
+        m_p = static_cast<unsigned char*>(Grown(nullptr, m_capacity));
     }
+    ~Reader() { std::free(m_p); }
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    // Set when the source failed (to the line where), or passed 4 GiB.
+    size_t m_failedLine = 0;
+    bool m_tooBig = false;
 
     bool Read()
     {
-        if (m_n >= 3 && std::memcmp(m_p, kBom, 3) == 0) m_at = 3;
+        if (Have(3) && std::memcmp(m_p, kBom, 3) == 0) m_at = 3;
         const size_t headerLength = sizeof kHeader - 1;
-        if (m_n - m_at < headerLength || std::memcmp(m_p + m_at, kHeader, headerLength) != 0)
+        if (!Have(headerLength) || std::memcmp(m_p + m_at, kHeader, headerLength) != 0)
             return m_ledger.Refuse(1, "the first line is not the ledger's header");
         m_at += headerLength;
         bool done = false;
         if (!LineEnd(kFields, done))
             return m_ledger.Refuse(1, LoneCr() ? kLoneCr : "the first line is not the ledger's header");
         while (!done) {
-            if (m_at == m_n) {
+            m_start = m_at;
+            if (!Have(1)) {
                 m_ledger.m_nextLine = m_line;
                 return true;
             }
             if (m_p[m_at] == '\n') {  // an empty line
                 ++m_at;
                 ++m_line;
-            } else if (m_p[m_at] == '\r' && m_at + 1 < m_n && m_p[m_at + 1] == '\n') {
+            } else if (m_p[m_at] == '\r' && Have(2) && m_p[m_at + 1] == '\n') {
                 m_at += 2;
                 ++m_line;
             } else if (!Row(done)) {
@@ -228,6 +262,44 @@ public:
     }
 
 private:
+    // At least `count` bytes from m_at on in the window, unless the file ends
+    // (or cannot be read) first. Inlined: it runs at every field and line end.
+    [[gnu::always_inline]] bool Have(size_t count) { return m_n - m_at >= count || More(count); }
+
+    bool More(size_t count)
+    {
+        while (m_n - m_at < count && !m_ended) Fill();
+        return m_n - m_at >= count;
+    }
+
+    void Fill()
+    {
+        // The bytes before the field being read are done with.
+        if (m_start != 0) {
+            std::memmove(m_p, m_p + m_start, m_n - m_start);
+            m_n -= m_start;
+            m_at -= m_start;
+            m_start = 0;
+        }
+        if (m_n == m_capacity) {
+            m_capacity *= 2;
+            m_p = static_cast<unsigned char*>(Grown(m_p, m_capacity));
+        }
+        const size_t room = m_capacity - m_n;
+        size_t got = 0;
+        if (!m_source.Read(reinterpret_cast<char*>(m_p) + m_n, room, got) || got > room) {
+            m_failedLine = m_line;
+            got = 0;
+        }
+        m_read += got;
+        if (m_read >= UINT32_MAX) {  // the entries' 32-bit offsets and lines
+            m_tooBig = true;
+            got = 0;
+        }
+        m_n += got;
+        m_ended = got == 0;
+    }
+
     // One row from its first byte through its line end. `done` when it is
     // the file's cut last row.
     bool Row(bool& done)
@@ -236,18 +308,19 @@ private:
         for (size_t fields = 1;; ++fields) {
             if (fields > kFields) return m_ledger.Refuse(m_rowLine, "a row of more than 10 fields");
             const size_t index = fields - 1;
-            size_t start, end;
+            size_t length;  // from m_start
             bool doubled = false, open = false;
-            if (m_at < m_n && m_p[m_at] == '"') {
-                start = ++m_at;
+            m_start = m_at;
+            if (Have(1) && m_p[m_at] == '"') {
+                m_start = ++m_at;
                 for (;;) {
                     SkipPlain();
-                    if (m_at == m_n) {
+                    if (!Have(1)) {
                         open = true;
                         break;
                     }
                     if (m_p[m_at] == '"') {
-                        if (m_at + 1 < m_n && m_p[m_at + 1] == '"') {
+                        if (Have(2) && m_p[m_at + 1] == '"') {
                             doubled = true;
                             m_at += 2;
                             continue;
@@ -256,26 +329,25 @@ private:
                     }
                     if (!Byte()) return false;
                 }
-                end = m_at;
+                length = m_at - m_start;
                 if (!open) {
                     ++m_at;
-                    if (m_at < m_n && m_p[m_at] != ',' && m_p[m_at] != '\r' && m_p[m_at] != '\n')
+                    if (Have(1) && m_p[m_at] != ',' && m_p[m_at] != '\r' && m_p[m_at] != '\n')
                         return m_ledger.Refuse(m_line, "text after a closing quote");
                 }
             } else {
-                start = m_at;
                 for (;;) {
                     SkipPlain();
-                    if (m_at == m_n) break;
+                    if (!Have(1)) break;
                     const unsigned char c = m_p[m_at];
                     if (c == ',' || c == '\r' || c == '\n') break;
                     if (c == '"') return m_ledger.Refuse(m_line, "a quote inside an unquoted field");
                     if (!Byte()) return false;
                 }
-                end = m_at;
+                length = m_at - m_start;
             }
 
-            if (m_at == m_n) {
+            if (!Have(1)) {
                 // Cut short: this field does not count, those before it do.
                 CString completion(m_cutCharacter, m_cutCharacterLength);
                 if (open) completion += "\"";
@@ -286,13 +358,13 @@ private:
                 return true;
             }
             if (m_p[m_at] == ',') {
-                Deliver(index, start, end, doubled);
+                Deliver(index, length, doubled);
                 ++m_at;
                 continue;
             }
-            if (LoneCr() && m_at + 1 < m_n) return m_ledger.Refuse(m_line, kLoneCr);
+            if (LoneCr() && Have(2)) return m_ledger.Refuse(m_line, kLoneCr);
             if (fields < kFields) return m_ledger.Refuse(m_rowLine, "a row of fewer than 10 fields");
-            Deliver(index, start, end, doubled);
+            Deliver(index, length, doubled);
             return LineEnd(fields, done);
         }
     }
@@ -301,16 +373,16 @@ private:
     // the file's end none or a bare CR, which the completion then ends.
     bool LineEnd(size_t fields, bool& done)
     {
-        const bool last = m_at == m_n || (m_p[m_at] == '\r' && m_at + 1 == m_n);
+        const bool last = !Have(1) || (m_p[m_at] == '\r' && !Have(2));
         if (last && fields == kFields) {
-            m_ledger.m_completion = m_at == m_n ? "\r\n" : "\n";
+            m_ledger.m_completion = !Have(1) ? "\r\n" : "\n";
             m_ledger.m_nextLine = m_line + 1;
             done = true;
             return true;
         }
-        if (m_at < m_n && m_p[m_at] == '\n') {
+        if (Have(1) && m_p[m_at] == '\n') {
             ++m_at;
-        } else if (m_at + 1 < m_n && m_p[m_at] == '\r' && m_p[m_at + 1] == '\n') {
+        } else if (Have(2) && m_p[m_at] == '\r' && m_p[m_at + 1] == '\n') {
             m_at += 2;
         } else {
             return false;
@@ -319,9 +391,10 @@ private:
         return true;
     }
 
-    bool LoneCr() const { return m_at < m_n && m_p[m_at] == '\r' && (m_at + 1 == m_n || m_p[m_at + 1] != '\n'); }
+    bool LoneCr() { return Have(1) && m_p[m_at] == '\r' && (!Have(2) || m_p[m_at + 1] != '\n'); }
 
-    // Most bytes are these; a table keeps the scan over them short.
+    // Most bytes are these; a table keeps the scan over them short. It stops
+    // at the window's end too.
     void SkipPlain()
     {
         const unsigned char* p = m_p + m_at;
@@ -340,7 +413,7 @@ private:
         }
         if (c == '\n' || c == '\r') {  // inside quotes
             // CRLF is one line end, counted at its LF; a lone CR is one too.
-            if (c == '\n' || m_at + 1 == m_n || m_p[m_at + 1] != '\n') ++m_line;
+            if (c == '\n' || !Have(2) || m_p[m_at + 1] != '\n') ++m_line;
             ++m_at;
             return true;
         }
@@ -350,6 +423,7 @@ private:
         }
         if (c == 0) return m_ledger.Refuse(m_line, "a NUL byte");
         if (c < 0x80) return m_ledger.Refuse(m_line, "a control byte");
+        Have(4);  // the longest sequence, or what is left
         size_t missing;
         const size_t length = Utf8Length(m_p + m_at, m_n - m_at, missing);
         if (length != 0) {
@@ -374,11 +448,10 @@ private:
     }
 
     // A field followed by a comma or by its row's line end.
-    void Deliver(size_t index, size_t start, size_t end, bool doubled)
+    void Deliver(size_t index, size_t length, bool doubled)
     {
         if (m_sink == nullptr && index != kTimeField && index != kOldSerialField && index != kNewSerialField) return;
-        const char* bytes = reinterpret_cast<const char*>(m_p) + start;
-        size_t length = end - start;
+        const char* bytes = reinterpret_cast<const char*>(m_p) + m_start;
         if (doubled) {
             char* out = m_unquoted.Room(length);
             size_t kept = 0;
@@ -405,10 +478,15 @@ private:
     }
 
     Ledger& m_ledger;
-    const unsigned char* m_p;
-    size_t m_n;
+    LedgerSource& m_source;
     LedgerFieldSink* m_sink;
+    size_t m_capacity = 64 * 1024;  // a few reads' worth, not the file
+    unsigned char* m_p = nullptr;   // the window
+    size_t m_n = 0;                 // the bytes in it
+    uint64_t m_read = 0;            // all bytes read so far
+    bool m_ended = false;           // no more to read
     size_t m_at = 0;
+    size_t m_start = 0;  // the field being read (kept in the window)
     size_t m_line = 1;
     size_t m_rowLine = 1;
     Scratch m_unquoted, m_time;
@@ -426,27 +504,45 @@ void Ledger::Clear()
     m_entries = nullptr;
     m_slots = nullptr;
     m_text = nullptr;
-    m_entryCount = m_entryCapacity = m_slotCount = m_textLength = m_textCapacity = 0;
+    m_entryCount = m_slotCount = m_textLength = m_textCapacity = 0;
     m_completion.Empty();
     m_nextLine = 0;
 }
 
 bool Ledger::Parse(const char* bytes, size_t length, LedgerFieldSink* fields)
 {
+    MemorySource source(bytes, length);
+    return Parse(source, length, fields);
+}
+
+bool Ledger::Parse(LedgerSource& source, size_t sizeHint, LedgerFieldSink* fields)
+{
     Clear();
     m_problem = nullptr;
     m_problemLine = 0;
-    if (length >= UINT32_MAX) return Refuse(1, "too big for a ledger");
-    // Room, once, for what a ledger of this size holds: rows of some 250
-    // bytes, two serials and a time kept for each. Growing by copies touches
-    // fresh memory again and again (under Wine each big block is new pages),
-    // which costs more than the parse; room not used is never touched.
-    m_entryCapacity = length / 64 + 16;
-    m_entries = static_cast<Entry*>(Grown(nullptr, m_entryCapacity * sizeof *m_entries));
-    m_textCapacity = length / 4 + 64;
+    m_readFailed = false;
+    if (sizeHint >= UINT32_MAX) return Refuse(1, "too big for a ledger");
+    // Room, once, for what a ledger of this size holds: a run writes two
+    // rows of some 190 bytes that give out one serial, and the old serials
+    // are mostly the factory's few. Growing by copies touches fresh memory
+    // again and again (under Wine each big block is new pages), which costs
+    // more than the parse. Room for entries and text not used is never
+    // touched; every slot is, so the slots are not sized for the worst case.
+    size_t slots = 256;
+    while (slots < sizeHint / 128) slots *= 2;
+    Resize(slots);
+    m_textCapacity = sizeHint / 4 + 64;
     m_text = static_cast<char*>(Grown(nullptr, m_textCapacity));
-    Reader reader(*this, bytes, length, fields);
-    if (reader.Read()) return true;
+    Reader reader(*this, source, fields);
+    const bool read = reader.Read();
+    if (reader.m_failedLine != 0 || reader.m_tooBig) {
+        // Whatever the parse made of the bytes it had, the file is more.
+        m_readFailed = !reader.m_tooBig;
+        Clear();
+        return m_readFailed ? Refuse(reader.m_failedLine, "the file could not be read")
+                            : Refuse(1, "too big for a ledger");
+    }
+    if (read) return true;
     Clear();
     return false;
 }
@@ -481,26 +577,9 @@ const Ledger::Entry* Ledger::Find(const CString& serial) const
 Ledger::Entry& Ledger::Insert(const char* serial, size_t length)
 {
     const uint32_t hash = Hash(serial, length);
-    if (m_slotCount != 0) {
-        const size_t slot = Slot(serial, length, hash);
-        if (m_slots[slot] != 0) return m_entries[m_slots[slot] - 1];
-    }
-    if (2 * (m_entryCount + 1) > m_slotCount) {
-        // At most half full, so probes stay short; everything placed anew.
-        std::free(m_slots);
-        m_slotCount = m_slotCount == 0 ? 256 : 2 * m_slotCount;
-        m_slots = static_cast<uint32_t*>(Grown(nullptr, m_slotCount * sizeof *m_slots));
-        std::memset(m_slots, 0, m_slotCount * sizeof *m_slots);
-        for (size_t i = 0; i < m_entryCount; ++i) {
-            size_t at = m_entries[i].hash & (m_slotCount - 1);
-            while (m_slots[at] != 0) at = (at + 1) & (m_slotCount - 1);
-            m_slots[at] = static_cast<uint32_t>(i + 1);
-        }
-    }
-    if (m_entryCount == m_entryCapacity) {
-        m_entryCapacity = m_entryCapacity == 0 ? 128 : 2 * m_entryCapacity;
-        m_entries = static_cast<Entry*>(Grown(m_entries, m_entryCapacity * sizeof *m_entries));
-    }
+    const size_t slot = Slot(serial, length, hash);
+    if (m_slots[slot] != 0) return m_entries[m_slots[slot] - 1];
+    if (2 * (m_entryCount + 1) > m_slotCount) Resize(2 * m_slotCount);  // a ledger denser than most
     Entry& entry = m_entries[m_entryCount];
     entry.offset = static_cast<uint32_t>(Keep(serial, length));
     entry.length = static_cast<uint32_t>(length);
@@ -511,6 +590,20 @@ Ledger::Entry& Ledger::Insert(const char* serial, size_t length)
     // Not there yet, so the probe ends at a free slot.
     m_slots[Slot(serial, length, hash)] = static_cast<uint32_t>(++m_entryCount);
     return entry;
+}
+
+void Ledger::Resize(size_t slotCount)
+{
+    std::free(m_slots);
+    m_slotCount = slotCount;
+    m_slots = static_cast<uint32_t*>(Grown(nullptr, m_slotCount * sizeof *m_slots));
+    std::memset(m_slots, 0, m_slotCount * sizeof *m_slots);
+    for (size_t i = 0; i < m_entryCount; ++i) {
+        size_t at = m_entries[i].hash & (m_slotCount - 1);
+        while (m_slots[at] != 0) at = (at + 1) & (m_slotCount - 1);
+        m_slots[at] = static_cast<uint32_t>(i + 1);
+    }
+    m_entries = static_cast<Entry*>(Grown(m_entries, m_slotCount / 2 * sizeof *m_entries));
 }
 
 size_t Ledger::Keep(const char* bytes, size_t length)

@@ -42,6 +42,17 @@ protected:
     ~LedgerFieldSink() = default;
 };
 
+// Where a ledger's bytes come from: a file read a piece at a time.
+class LedgerSource {
+public:
+    // Up to `room` more bytes into `buffer`, `got` of them; 0 at the end.
+    // False when the bytes cannot be read.
+    virtual bool Read(char* buffer, size_t room, size_t& got) = 0;
+
+protected:
+    ~LedgerSource() = default;
+};
+
 class Ledger {
 public:
     Ledger() = default;
@@ -54,10 +65,16 @@ public:
     // row cut short (no line end after it) is taken if it has at most 10
     // fields so far; its fields followed by a comma count, its last does not.
     bool Parse(const char* bytes, size_t length, LedgerFieldSink* fields = nullptr);
+    // The same, the bytes read from `source` through one small buffer that
+    // is reused. `sizeHint` is the file's size, for sizing the tables once.
+    // A source that fails: false, and ReadFailed().
+    bool Parse(LedgerSource& source, size_t sizeHint, LedgerFieldSink* fields = nullptr);
 
     // Why the last Parse refused, in English, and the 1-based line where.
     const char* Problem() const { return m_problem; }
     size_t ProblemLine() const { return m_problemLine; }
+    // The last Parse refused because its source could not be read.
+    bool ReadFailed() const { return m_readFailed; }
 
     // What to append so that a cut last row becomes a full one (the closing
     // quote, the missing commas, the line end); empty when none is cut.
@@ -80,6 +97,8 @@ private:
     class Reader;
 
     void Clear();
+    // `slotCount` slots and room for half as many entries, all placed anew.
+    void Resize(size_t slotCount);
     const Entry* Find(const CString& serial) const;
     // Where `serial` is in m_slots, or the free slot ending its probe.
     size_t Slot(const char* serial, size_t length, uint32_t hash) const;
@@ -93,11 +112,10 @@ private:
     // Each distinct serial once, found through an open-addressed table. Kept
     // small (32-bit offsets and lines, for a file under 4 GiB): a big ledger
     // is read on every run, and much of that time is first touches of memory.
-    Entry* m_entries = nullptr;
-    size_t m_entryCount = 0;
-    size_t m_entryCapacity = 0;
+    Entry* m_entries = nullptr;   // room for m_slotCount / 2
+    size_t m_entryCount = 0;      // at most half of m_slotCount, so probes stay short
     uint32_t* m_slots = nullptr;  // entry index + 1, or 0 for a free slot
-    size_t m_slotCount = 0;       // a power of two, at least twice m_entryCount
+    size_t m_slotCount = 0;       // a power of two
     // The serials' and times' bytes, one after another.
     char* m_text = nullptr;
     size_t m_textLength = 0;
@@ -105,6 +123,7 @@ private:
 
     const char* m_problem = nullptr;
     size_t m_problemLine = 0;
+    bool m_readFailed = false;
     CString m_completion;
     size_t m_nextLine = 0;
 };

@@ -2,6 +2,8 @@
 // leave them, writing rows, and the suffix pool.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -76,6 +78,11 @@ const FileCase kFiles[] = {
     {"empty lines skipped", kStart + "\r\n" + Row("A", "B") + "\n\r\n" + Row("C", "D") + "\r\n", true, 8, "",
      {{"B", 3, kTime}, {"D", 6, kTime}}, {"A", "C"}, {}},
     {"empty serials", kStart + ",,,,,,,,,\r\n", true, 3, "", {{"", 2, ""}}, {""}, {"A"}},
+    {"a field longer than the read buffer",
+     kStart + Head("A", "\"" + std::string(70000, '"') + "\r\n" + std::string(70000, 'x') + "\"") + kTail + "\r\n" +
+         Row("C", "D"),
+     true, 5, "", {{std::string(35000, '"') + "\r\n" + std::string(70000, 'x'), 2, kTime}, {"D", 4, kTime}},
+     {"A", "C"}},
 
     {"header wrong", kBom + "time,station,event\r\n" + Row("A", "B"), false, 1},
     {"header with a column more", kBom + kHeader + ",note\r\n", false, 1},
@@ -136,6 +143,21 @@ const FileCase kFiles[] = {
     {"cut row with a NUL", kCutHead + std::string(",\0", 2), false, 3},
 };
 
+// The file some bytes at a time; failing, rather than ending, from `failAt` on.
+struct Pieces : LedgerSource {
+    const std::string& file;
+    size_t piece, failAt, at = 0;
+    Pieces(const std::string& f, size_t p, size_t fail = std::string::npos) : file(f), piece(p), failAt(fail) {}
+    bool Read(char* buffer, size_t room, size_t& got) override
+    {
+        if (at >= failAt) return false;
+        got = std::min({piece, room, file.size() - at});
+        std::memcpy(buffer, file.data() + at, got);
+        at += got;
+        return true;
+    }
+};
+
 // Every field read, by the row's line.
 struct Fields : LedgerFieldSink {
     std::map<size_t, std::vector<std::string>> rows;
@@ -163,29 +185,67 @@ void ExpectKnows(const Ledger& ledger, const FileCase& c)
     }
 }
 
+// What a parse of the case's file must have left.
+void ExpectRead(const Ledger& ledger, const FileCase& c)
+{
+    if (!c.accepted) {
+        EXPECT_EQ(ledger.ProblemLine(), c.line) << ledger.Problem();
+        EXPECT_NE(ledger.Problem(), nullptr);
+        EXPECT_FALSE(ledger.Taken("B"));  // nothing from the rows before the fault
+        return;
+    }
+    EXPECT_EQ(ledger.Problem(), nullptr);
+    EXPECT_EQ(ledger.Completion().Bytes(), c.completion);
+    EXPECT_EQ(ledger.NextLine(), c.line);
+    ExpectKnows(ledger, c);
+    for (const std::string& serial : c.free) {
+        size_t line = 0;
+        CString time;
+        EXPECT_FALSE(ledger.Taken(serial.c_str())) << serial;
+        EXPECT_FALSE(ledger.GivenOut(serial.c_str(), line, time)) << serial;
+    }
+}
+
+// Read whole, then some bytes at a time: the same however the reads fall
+// (with a size hint half the file's, as when it grew since).
 TEST(Ledger, ReadsFilesAsTheyComeAndRefusesWhatIsNoLedger)
 {
     for (const FileCase& c : kFiles) {
-        SCOPED_TRACE(c.name);
+        std::map<size_t, std::vector<std::string>> whole;
+        const char* problem = nullptr;
+        for (size_t piece : {0, 1, 2, 3, 7, 4096}) {
+            SCOPED_TRACE(std::string(c.name) + ", read by " + std::to_string(piece));
+            Ledger ledger;
+            Fields read;
+            Pieces source(c.file, piece);
+            ASSERT_EQ(piece == 0 ? ledger.Parse(c.file.data(), c.file.size(), &read)
+                                 : ledger.Parse(source, c.file.size() / 2, &read),
+                      c.accepted)
+                << (ledger.Problem() ? ledger.Problem() : "") << " at line " << ledger.ProblemLine();
+            if (piece == 0) whole = read.rows, problem = ledger.Problem();
+            EXPECT_EQ(read.rows, whole);
+            EXPECT_STREQ(ledger.Problem(), problem);
+            EXPECT_FALSE(ledger.ReadFailed());
+            ExpectRead(ledger, c);
+        }
+    }
+}
+
+// A file that cannot be read to its end is no ledger: nothing taken from it.
+TEST(Ledger, AFileThatFailsToReadIsRefusedWhereItStopped)
+{
+    const std::string file = kStart + Row("A", "B") + Row("C", "D");
+    const struct {
+        size_t failAt, piece, line;
+    } kFails[] = {{0, 4096, 1}, {kStart.size() + 5, 5, 2}, {file.size(), 7, 4}, {file.size(), 4096, 4}};
+    for (const auto& f : kFails) {
+        Pieces source(file, f.piece, f.failAt);
         Ledger ledger;
-        ASSERT_EQ(ledger.Parse(c.file.data(), c.file.size()), c.accepted)
-            << (ledger.Problem() ? ledger.Problem() : "") << " at line " << ledger.ProblemLine();
-        if (!c.accepted) {
-            EXPECT_EQ(ledger.ProblemLine(), c.line) << ledger.Problem();
-            EXPECT_NE(ledger.Problem(), nullptr);
-            EXPECT_FALSE(ledger.Taken("B"));  // nothing from the rows before the fault
-            continue;
-        }
-        EXPECT_EQ(ledger.Problem(), nullptr);
-        EXPECT_EQ(ledger.Completion().Bytes(), c.completion);
-        EXPECT_EQ(ledger.NextLine(), c.line);
-        ExpectKnows(ledger, c);
-        for (const std::string& serial : c.free) {
-            size_t line = 0;
-            CString time;
-            EXPECT_FALSE(ledger.Taken(serial.c_str())) << serial;
-            EXPECT_FALSE(ledger.GivenOut(serial.c_str(), line, time)) << serial;
-        }
+        EXPECT_FALSE(ledger.Parse(source, file.size()));
+        EXPECT_TRUE(ledger.ReadFailed());
+        EXPECT_STREQ(ledger.Problem(), "the file could not be read");
+        EXPECT_EQ(ledger.ProblemLine(), f.line) << f.failAt;
+        EXPECT_FALSE(ledger.Taken("B"));
     }
 }
 
