@@ -236,6 +236,7 @@ public:
     {
         if (Have(3) && std::memcmp(m_p, kBom, 3) == 0) m_at = 3;
         const size_t headerLength = sizeof kHeader - 1;
+        if (!Have(headerLength) && CutStart()) return true;
         if (!Have(headerLength) || std::memcmp(m_p + m_at, kHeader, headerLength) != 0)
             return m_ledger.Refuse(1, "the first line is not the ledger's header");
         m_at += headerLength;
@@ -300,6 +301,25 @@ private:
         m_ended = got == 0;
     }
 
+    // A file that ends inside its byte order mark or header: a crash while
+    // the ledger was being made. The completion finishes the header, so the
+    // line is not stopped for good.
+    bool CutStart()
+    {
+        const CString start = LedgerStart();
+        const size_t have = m_n;  // the source is spent: this is the whole file
+        for (size_t bom = 0; bom <= 3; bom += 3) {  // with its byte order mark, or without
+            const char* expected = start.GetString() + bom;
+            const size_t length = static_cast<size_t>(start.GetLength()) - bom;
+            if (have < length && std::memcmp(m_p, expected, have) == 0) {
+                m_ledger.m_completion = CString(expected + have, length - have);
+                m_ledger.m_nextLine = 2;
+                return true;
+            }
+        }
+        return false;
+    }
+
     // One row from its first byte through its line end. `done` when it is
     // the file's cut last row.
     bool Row(bool& done)
@@ -348,7 +368,9 @@ private:
             }
 
             if (!Have(1)) {
-                // Cut short: this field does not count, those before it do.
+                // Cut short: the completion keeps this field as it is, so it
+                // counts like those before it (unless a character is cut in two).
+                if (m_cutCharacterLength == 0) Deliver(index, length, doubled);
                 CString completion(m_cutCharacter, m_cutCharacterLength);
                 if (open) completion += "\"";
                 for (size_t i = fields; i < kFields; ++i) completion += ",";
@@ -618,15 +640,61 @@ size_t Ledger::Keep(const char* bytes, size_t length)
     return m_textLength - length;
 }
 
-void Ledger::Note(const char* serial, size_t length) { Insert(serial, length).seen = true; }
+namespace {
+
+// A serial as a hand edit may leave it: spaces, a no-break space or a byte
+// order mark around it, or a spreadsheet's ="..." text form. Such a row still
+// names the serial within, so that serial is taken too.
+bool Trimmed(const char*& bytes, size_t& length)
+{
+    static const char* const kPads[] = {" ", "\t", "\xC2\xA0", "\xEF\xBB\xBF"};
+    const char* b = bytes;
+    size_t n = length;
+    for (bool again = true; again;) {
+        again = false;
+        if (n >= 3 && b[0] == '=' && b[1] == '"' && b[n - 1] == '"') {
+            b += 2;
+            n -= 3;
+            again = true;
+        }
+        for (const char* pad : kPads) {
+            const size_t k = std::strlen(pad);
+            if (n >= k && std::memcmp(b, pad, k) == 0) {
+                b += k;
+                n -= k;
+                again = true;
+            }
+            if (n >= k && std::memcmp(b + n - k, pad, k) == 0) {
+                n -= k;
+                again = true;
+            }
+        }
+    }
+    if (n == length) return false;
+    bytes = b;
+    length = n;
+    return true;
+}
+
+}  // namespace
+
+void Ledger::Note(const char* serial, size_t length)
+{
+    Insert(serial, length).seen = true;
+    if (Trimmed(serial, length)) Insert(serial, length).seen = true;
+}
 
 void Ledger::Note(const char* serial, size_t length, size_t line, const char* time, size_t timeLength)
 {
-    Entry& entry = Insert(serial, length);
-    if (entry.givenLine != 0) return;
-    entry.givenLine = static_cast<uint32_t>(line);
-    entry.timeOffset = static_cast<uint32_t>(Keep(time, timeLength));
-    entry.timeLength = static_cast<uint32_t>(timeLength);
+    for (bool trimmed = false;; trimmed = true) {
+        Entry& entry = Insert(serial, length);
+        if (entry.givenLine == 0) {
+            entry.givenLine = static_cast<uint32_t>(line);
+            entry.timeOffset = static_cast<uint32_t>(Keep(time, timeLength));
+            entry.timeLength = static_cast<uint32_t>(timeLength);
+        }
+        if (trimmed || !Trimmed(serial, length)) return;
+    }
 }
 
 bool Ledger::GivenOut(const CString& serial, size_t& line, CString& time) const
