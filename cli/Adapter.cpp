@@ -82,6 +82,8 @@ bool WriteChecked(const DeviceLibrary& library, Adapter& adapter, const CString&
                    check.host.message};
         return false;
     }
+    adapter.readBack = check.info;
+    adapter.readBackValid = true;
     const auto* sent = reinterpret_cast<const uint8_t*>(&adapter.info);
     const auto* got = reinterpret_cast<const uint8_t*>(&check.info);
     for (size_t i = 0; i < sizeof adapter.info; ++i) {

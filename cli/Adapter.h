@@ -29,6 +29,8 @@ struct Adapter {
     ConsoleHost host;
     DeviceInfo info{};  // as read; after a write, as sent
     bool valid = false;
+    DeviceInfo readBack{};  // after a write, as read back, when it could be
+    bool readBackValid = false;
 
     DeviceRecord Record() { return {info, valid}; }
     CWideString Serial() const { return SerialText(info.serialNumber, sizeof info.serialNumber); }
@@ -44,5 +46,6 @@ bool ReadAdapter(const DeviceLibrary& library, Adapter& adapter, Failure& failur
 
 // Writes the record read with `suffix` in bytes 17 and 18, reads it back
 // into a fresh record and compares all 52 bytes. False with the failure (6
-// or 7). Afterwards `adapter.info` is the record as sent.
+// or 7). Afterwards `adapter.info` is the record as sent, and
+// `adapter.readBack` the one read back when there was one.
 bool WriteChecked(const DeviceLibrary& library, Adapter& adapter, const CString& suffix, Failure& failure);

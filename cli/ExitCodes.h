@@ -19,3 +19,7 @@ enum ExitCode : int {
     kOutputFailed = 13,
     kAbnormalEnd = 14,
 };
+
+// Ends the program with kAbnormalEnd after saying so; for SIGABRT, from our
+// runtime and from the device library's.
+extern "C" void AbnormalEnd(int signal);

@@ -1,6 +1,5 @@
 #include "cli/LedgerFile.h"
 
-#include <cstdlib>
 #include <cwchar>
 
 #include "cli/ExitCodes.h"
@@ -37,7 +36,6 @@ bool Busy(DWORD error)
 
 LedgerFile::~LedgerFile()
 {
-    std::free(m_bytes);
     if (m_file != INVALID_HANDLE_VALUE) {
         OVERLAPPED whole{};
         UnlockFileEx(m_file, 0, MAXDWORD, MAXDWORD, &whole);
@@ -107,36 +105,39 @@ bool LedgerFile::Open(const wchar_t* path, unsigned waitSeconds, Failure& failur
     return true;
 }
 
-bool LedgerFile::ReadAll(const char*& bytes, size_t& length, Failure& failure)
+bool LedgerFile::Rewind(Failure& failure)
 {
     if (m_size > kLargestLedger) {
         failure = {kLedgerUnusable,
                    Words(L"the ledger ", Quoted(m_path.GetString()), L" is over 256 MB, so it is not a ledger")};
         return false;
     }
-    std::free(m_bytes);
-    m_bytes = static_cast<char*>(std::malloc(static_cast<size_t>(m_size) + 1));
-    if (m_bytes == nullptr)
-        std::abort();
     LARGE_INTEGER start{};
-    size_t done = 0;
-    bool ok = SetFilePointerEx(m_file, start, nullptr, FILE_BEGIN) != 0;
-    while (ok && done < m_size) {
-        DWORD got = 0;
-        const size_t left = static_cast<size_t>(m_size) - done;
-        ok = ReadFile(m_file, m_bytes + done, left > 1u << 20 ? 1u << 20 : static_cast<DWORD>(left), &got,
-                      nullptr) &&
-             got > 0;
-        done += got;
-    }
-    if (!ok) {
-        failure = {kLedgerUnusable, Words(L"cannot read the ledger ", Quoted(m_path.GetString()),
-                                          L": Windows error ", Decimal(GetLastError()))};
+    if (!SetFilePointerEx(m_file, start, nullptr, FILE_BEGIN)) {
+        m_readError = GetLastError();
+        failure = ReadFailure();
         return false;
     }
-    bytes = m_bytes;
-    length = done;
     return true;
+}
+
+bool LedgerFile::Read(char* buffer, size_t room, size_t& got)
+{
+    DWORD read = 0;
+    const DWORD piece = room > (1u << 20) ? (1u << 20) : static_cast<DWORD>(room);
+    if (!ReadFile(m_file, buffer, piece, &read, nullptr)) {
+        m_readError = GetLastError();
+        got = 0;
+        return false;
+    }
+    got = read;
+    return true;
+}
+
+Failure LedgerFile::ReadFailure() const
+{
+    return {kLedgerUnusable,
+            Words(L"cannot read the ledger ", Quoted(m_path.GetString()), L": Windows error ", Decimal(m_readError))};
 }
 
 bool LedgerFile::Append(const CString& bytes, Failure& failure)

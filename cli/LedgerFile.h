@@ -8,8 +8,9 @@
 #include <cstddef>
 
 #include "cli/Report.h"
+#include "ledger/Ledger.h"
 
-class LedgerFile {
+class LedgerFile final : public LedgerSource {
 public:
     LedgerFile() = default;
     LedgerFile(const LedgerFile&) = delete;
@@ -21,8 +22,12 @@ public:
     // False with the failure: 9 when busy, 11 otherwise.
     bool Open(const wchar_t* path, unsigned waitSeconds, Failure& failure);
 
-    // The whole file, as it is now (valid until the next call).
-    bool ReadAll(const char*& bytes, size_t& length, Failure& failure);
+    // Reading from the start again, a piece at a time through Read(): a
+    // small buffer reused, rather than the whole file in fresh memory.
+    bool Rewind(Failure& failure);
+    bool Read(char* buffer, size_t room, size_t& got) override;
+    Failure ReadFailure() const;
+    unsigned long long Size() const { return m_size; }
 
     // Appends `bytes` at the end and flushes them to disk.
     bool Append(const CString& bytes, Failure& failure);
@@ -32,6 +37,6 @@ public:
 private:
     HANDLE m_file = INVALID_HANDLE_VALUE;
     CWideString m_path;
-    char* m_bytes = nullptr;
     unsigned long long m_size = 0;
+    DWORD m_readError = 0;
 };

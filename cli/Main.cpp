@@ -22,7 +22,7 @@ namespace {
 // No argument this program takes is longer, but for provision's ledger, which
 // is a path; a longer one is a mistake, and is not echoed back whole.
 constexpr size_t kLongestArgument = 64;
-constexpr size_t kLongestPath = 32767;
+constexpr size_t kLongestPath = 1024;
 constexpr unsigned kLongestWait = 600;
 
 const wchar_t kHelp[] =
@@ -83,19 +83,36 @@ const wchar_t kHelp[] =
     L"  12 Qelvo_CAN.dll could not be loaded from this program's folder\r\n"
     L"  13 the output, or provision's closing ledger line, could not be written;\r\n"
     L"     the message says what was done before\r\n"
-    L"  14 ended abnormally (out of memory); the adapter may have been written\r\n"
+    L"  14 ended abnormally (out of memory, an abort or a crash); the adapter may have\r\n"
+    L"     been written\r\n"
     L"Nothing is written to the adapter on any code but 0, 6, 7, 13 and 14.\r\n";
 
 // Out of memory ends in abort(), whose own exit code (3) would claim that the
 // adapter was never opened; this one claims nothing. No allocation here.
+}  // namespace
+
 extern "C" void AbnormalEnd(int)
 {
     static const char kLine[] =
-        "varnock-cli: ended abnormally (out of memory); the adapter may or may not have been written, so read it "
-        "again\r\n";
+        "varnock-cli: ended abnormally (an abort: out of memory, or in the device library); the adapter may or may "
+        "not have been written, so read it again\r\n";
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), kLine, sizeof kLine - 1, &written, nullptr);
     _exit(kAbnormalEnd);
+}
+
+namespace {
+
+// A crash, in the device library say, would end with a code of its own that
+// scripts cannot tell from ours; it too says only what is known.
+LONG WINAPI Crashed(EXCEPTION_POINTERS*)
+{
+    static const char kLine[] =
+        "varnock-cli: ended abnormally (a crash); the adapter may or may not have been written, so read it again\r\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), kLine, sizeof kLine - 1, &written, nullptr);
+    TerminateProcess(GetCurrentProcess(), kAbnormalEnd);
+    return EXCEPTION_EXECUTE_HANDLER;
 }
 
 // Commands and options are ASCII; Windows users may type them in any case.
@@ -233,6 +250,7 @@ int wmain(int argc, wchar_t** argv)
     // a missing disk or a crash.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     std::signal(SIGABRT, AbnormalEnd);
+    SetUnhandledExceptionFilter(Crashed);
 
     // Every argument is looked at before any is acted on.
     for (int i = 1; i < argc; ++i) {

@@ -27,6 +27,8 @@ struct Outcome {
     const wchar_t* result = nullptr;  // none: no adapter was read, so no JSON
     CWideString oldSerial, newSerial;
     bool haveNewSerial = false;
+    CWideString readBackSerial;  // when the adapter reads back another serial than the one written
+    bool haveReadBackSerial = false;
     size_t ledgerLine = 0;  // 0: none
 };
 
@@ -58,14 +60,14 @@ CString RecordHex(const DeviceInfo& info)
 
 // A row about this adapter, with the record as it was read.
 LedgerRow RowOf(const wchar_t* event, const Outcome& outcome, const ConsoleHost& host, const CString& recordAsRead,
-              int code)
+                int code, const CWideString* carried = nullptr)
 {
     LedgerRow row;
     row.time = Now();
     row.station = Utf8(Station());
     row.event = Utf8(CWideString(event, std::wcslen(event)));
     row.oldSerial = Utf8(outcome.oldSerial);
-    row.newSerial = Utf8(outcome.newSerial);
+    row.newSerial = Utf8(carried != nullptr ? *carried : outcome.newSerial);
     row.hardware = Utf8(Shown(host.hardwareVersion));
     row.firmware = Utf8(Shown(host.firmwareVersion));
     row.product = Utf8(Shown(host.productName));
@@ -85,6 +87,21 @@ bool AppendRow(LedgerFile& file, const CString& before, const LedgerRow& row, Fa
         return false;
     }
     return file.Append(before + text, failure);
+}
+
+// A time from the ledger for a message: a hand-edited field may hold
+// anything, so it is cut short and cannot break the line.
+CWideString Clipped(const CWideString& text)
+{
+    const size_t kLongest = 32;
+    CWideString clipped;
+    for (size_t i = 0; i < text.GetLength() && i < kLongest; ++i) {
+        const wchar_t c = text.GetString()[i];
+        clipped.Append(IsControl(c) ? static_cast<wchar_t>(0xFFFD) : c);
+    }
+    if (text.GetLength() > kLongest)
+        clipped.Append(L"...");
+    return clipped;
 }
 
 CWideString Wide(const CString& utf8)
@@ -126,12 +143,14 @@ int Run(const ProvisionOptions& options, Outcome& outcome, Failure& failure)
         return failure.code;
     if (file.Empty() && !file.Append(LedgerStart(), failure))
         return failure.code;
-    const char* bytes = nullptr;
-    size_t length = 0;
-    if (!file.ReadAll(bytes, length, failure))
+    if (!file.Rewind(failure))
         return failure.code;
     Ledger ledger;
-    if (!ledger.Parse(bytes, length)) {
+    if (!ledger.Parse(file, static_cast<size_t>(file.Size()))) {
+        if (ledger.ReadFailed()) {
+            failure = file.ReadFailure();
+            return failure.code;
+        }
         failure = {kLedgerUnusable,
                    Words(L"the file ", Quoted(options.ledger), L" is not a ledger, so it was left as it is: line ",
                          Decimal(ledger.ProblemLine()), L": ", Ascii(ledger.Problem()))};
@@ -152,7 +171,7 @@ int Run(const ProvisionOptions& options, Outcome& outcome, Failure& failure)
         outcome.ledgerLine = line;
         failure = {kAlreadyProvisioned,
                    Words(L"this adapter's serial ", outcome.oldSerial, L" was already given out by the ledger at line ",
-                         Decimal(line), L" (", Wide(when), L"); nothing was written")};
+                         Decimal(line), L" (", Clipped(Wide(when)), L"); nothing was written")};
         return failure.code;
     }
 
@@ -169,7 +188,7 @@ int Run(const ProvisionOptions& options, Outcome& outcome, Failure& failure)
             CWideString why = own ? Words(L"this adapter carries it now, as every adapter fresh from its batch does")
                                   : Words(L"the ledger has seen it on an adapter");
             if (!own && ledger.GivenOut(serial, line, when))
-                why = Words(L"the ledger gave it out at line ", Decimal(line), L" (", Wide(when), L")");
+                why = Words(L"the ledger gave it out at line ", Decimal(line), L" (", Clipped(Wide(when)), L")");
             failure = {kNoFreeSuffix, Words(L"the suffix ", Quoted(options.suffix), L" gives the serial ",
                                             outcome.newSerial, L", which is taken: ", why, L"; nothing was written")};
             return failure.code;
@@ -221,16 +240,36 @@ int Run(const ProvisionOptions& options, Outcome& outcome, Failure& failure)
     Failure written;
     const bool landed = WriteChecked(library, adapter, suffix, written);
     outcome.ledgerLine = reservedLine + 1;
+    // An adapter that reads back another serial carries that one now: the
+    // failed row names it, so that it too is never handed out again.
+    if (!landed && adapter.readBackValid) {
+        const CWideString carried = SerialText(adapter.readBack.serialNumber, sizeof adapter.readBack.serialNumber);
+        if (!(carried == outcome.newSerial)) {
+            outcome.readBackSerial = carried;
+            outcome.haveReadBackSerial = true;
+        }
+    }
     Failure closing;
     const bool recorded = AppendRow(file, CString(),
                                     RowOf(landed ? L"provisioned" : L"failed", outcome, adapter.host, recordAsRead,
-                                          landed ? kSuccess : written.code),
+                                          landed ? kSuccess : written.code,
+                                          outcome.haveReadBackSerial ? &outcome.readBackSerial : nullptr),
                                     closing);
     if (!landed) {
         outcome.result = written.code == kWriteFailed ? L"write_failed" : L"read_back_differs";
         failure = written;
         failure.what.Append(Words(L"; the ledger keeps ", outcome.newSerial, L" reserved (line ",
                                   Decimal(reservedLine), L")"));
+        if (outcome.haveReadBackSerial) {
+            failure.what.Append(Words(L"; the adapter now reads back the serial ", outcome.readBackSerial));
+            if (ledger.GivenOut(Utf8(outcome.readBackSerial), line, when))
+                failure.what.Append(Words(L", which the ledger gave out at line ", Decimal(line), L" (",
+                                          Clipped(Wide(when)), L"): two adapters may share it, so give this one "
+                                          L"another suffix (write-suffix) and provision it again"));
+            else if (recorded)
+                failure.what.Append(Words(L", which the ledger now keeps out of the pool too (line ",
+                                          Decimal(outcome.ledgerLine), L")"));
+        }
         if (!recorded)
             outcome.ledgerLine = reservedLine;
         return failure.code;
@@ -257,6 +296,10 @@ CWideString Json(const Outcome& outcome)
         AppendJsonString(json, outcome.newSerial);
     else
         json.Append(L"null");
+    if (outcome.haveReadBackSerial) {
+        json.Append(L",\"read_back_serial\":");
+        AppendJsonString(json, outcome.readBackSerial);
+    }
     json.Append(L",\"ledger_line\":");
     json.Append(outcome.ledgerLine > 0 ? Decimal(outcome.ledgerLine) : Words(L"null"));
     json.Append(L"}\r\n");
