@@ -372,8 +372,10 @@ void PutFile(const std::wstring& path, const void* bytes, size_t length, const c
 {
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     DWORD written = 0;
+    // Flushed, as a station leaves the ledger: otherwise the provision run's
+    // own flush would write the reset copy out too, and be timed for it.
     const bool ok = file != INVALID_HANDLE_VALUE && WriteFile(file, bytes, DWORD(length), &written, nullptr) &&
-                    written == length;
+                    written == length && FlushFileBuffers(file);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     if (!ok) Fail("cannot write %s (error %lu)", what, GetLastError());
 }

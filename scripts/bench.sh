@@ -2,7 +2,8 @@
 # Builds the two Windows presets and runs the benchmark (bench/Bench.cpp):
 # Varnock.exe against the least code showing its window, started in turn under
 # wine64 in Xvfb, varnock-cli.exe write-suffix against the least C program
-# making the same library calls, then Varnock's two actions, then the
+# making the same library calls, varnock-cli.exe provision on a ledger of
+# 10,000 lines against write-suffix, then Varnock's two actions, then the
 # programs' sizes on both architectures. A benchmark, not a test: it fails only when it cannot run.
 # Arguments go to the driver, e.g. --runs 200 or --raw.
 #   VARNOCK_BUILD_ROOT    where the presets' build folders go (default build)
