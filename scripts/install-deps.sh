@@ -38,18 +38,25 @@ fi
 # 32-bit programs. A kernel without 32-bit support says "Exec format error";
 # then qemu runs them through binfmt_misc. Bookworm's qemu (7.2) ignores
 # MAP_FIXED_NOREPLACE, and Wine then probes its address space for about a
-# minute at every start; the one in bookworm-backports starts it in a second.
+# minute at every start; the one in backports starts it in a second.
 if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
     # 8.1 is the first qemu to honour MAP_FIXED_NOREPLACE.
     qemu_version=$(/usr/bin/qemu-i386 --version 2>/dev/null | sed -n 's/.* version \([0-9.]*\).*/\1/p' || true)
     if ! printf '8.1\n%s\n' "${qemu_version:-0}" | sort -V -C; then
-        echo "install-deps: installing qemu-user from bookworm-backports for 32-bit programs"
-        list=/etc/apt/sources.list.d/bookworm-backports.list
-        if ! grep -rqs 'bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-            echo "deb http://deb.debian.org/debian bookworm-backports main" | as_root tee "$list" >/dev/null
+        codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+        backports=$codename-backports
+        echo "install-deps: installing qemu-user from $backports for 32-bit programs"
+        # apt knows the suite, or it is added from the same source (mirror,
+        # proxy or snapshot) that the machine's own configuration uses for the
+        # release itself, whatever format that configuration is in.
+        if ! apt-cache policy | grep -q " $backports/"; then
+            uri=$(apt-cache policy | awk -v s="$codename/main" '$3 == s && $2 ~ /:\/\// {print $2; exit}')
+            [ -n "$uri" ] || { echo "install-deps: no configured source serves $codename/main to add $backports from" >&2; exit 1; }
+            echo "install-deps: adding $backports from $uri"
+            echo "deb $uri $backports main" | as_root tee "/etc/apt/sources.list.d/$backports.list" >/dev/null
         fi
         as_root apt-get update -q
-        apt_install -t bookworm-backports qemu-user
+        apt_install -t "$backports" qemu-user
     fi
     binfmt=/proc/sys/fs/binfmt_misc
     [ -e $binfmt/register ] || as_root mount -t binfmt_misc binfmt_misc $binfmt
