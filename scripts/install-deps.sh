@@ -48,7 +48,9 @@ if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
         echo "install-deps: installing qemu-user from $backports for 32-bit programs"
         # apt knows the suite, or it is added from the same source (mirror,
         # proxy or snapshot) that the machine's own configuration uses for the
-        # release itself, whatever format that configuration is in.
+        # release itself, whatever format that configuration is in. apt lists a
+        # source's address only once its package lists are there.
+        as_root apt-get update -q
         if ! apt-cache policy | grep -q " $backports/"; then
             uri=$(apt-cache policy | awk -v s="$codename/main" '$3 == s && $2 ~ /:\/\// {print $2; exit}')
             [ -n "$uri" ] || { echo "install-deps: no configured source serves $codename/main to add $backports from" >&2; exit 1; }
