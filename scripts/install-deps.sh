@@ -1,8 +1,9 @@
 #!/bin/bash
 # Installs the Debian packages that building, running and testing Varnock
 # need, when they are missing, and generates the locales the tests use. The
-# 32-bit Wine runs the i686 build; where the kernel cannot start 32-bit
-# programs itself, an emulator is registered for them.
+# 32-bit Wine runs the i686 build; where the kernel refuses 32-bit programs
+# itself, an emulator is registered for them. Each change to the machine is
+# announced before it is made.
 set -euo pipefail
 
 packages=(
@@ -22,11 +23,15 @@ for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 
+# sudo resets the environment: whatever a command needs from it goes through env.
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
-apt_install() { DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -q --no-install-recommends "$@"; }
+apt_install() { as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@"; }
 
-dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "install-deps: adding the i386 architecture to dpkg, for the 32-bit Wine"
+    as_root dpkg --add-architecture i386
+fi
 dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" || missing+=(wine32:i386)
 
 if [ ${#missing[@]} -gt 0 ]; then
@@ -35,39 +40,104 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt_install "${missing[@]}"
 fi
 
-# 32-bit programs. A kernel without 32-bit support says "Exec format error";
-# then qemu runs them through binfmt_misc. Bookworm's qemu (7.2) ignores
-# MAP_FIXED_NOREPLACE, and Wine then probes its address space for about a
-# minute at every start; the one in backports starts it in a second.
-if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    # 8.1 is the first qemu to honour MAP_FIXED_NOREPLACE.
+apt_targets() { apt-get indextargets --no-release-info "Release: $1" 'Component: main' 'Identifier: Packages'; }
+
+# The source entry for $2 from the one apt reads for $1/main (mirror, proxy or
+# snapshot, with its options, in its format), as "FILE" then the entry; none
+# when $2 is configured already. apt reads its sources itself, so comments,
+# disabled entries and *.save files count for nothing, and no update is needed.
+backports_entry() {
+    local codename=$1 suite=$2 parts entry file n uri
+    [ -z "$(apt_targets "$suite")" ] || return 0
+    read -r entry uri < <(apt_targets "$codename" | awk '$1 == "Sourcesentry:" { e = $2 } $1 == "Repo-URI:" { u = $2 }
+                                                        e != "" && u != "" { print e, u; exit }')
+    [ -n "$entry" ] || { echo "install-deps: no configured source serves $codename/main to add $suite from" >&2; return 1; }
+    file=${entry%:*} n=${entry##*:}
+    eval "$(apt-config shell parts Dir::Etc::sourceparts/d)"
+    case $file in
+    *.sources)  # n counts stanzas; the fields that name what to fetch are replaced
+        echo "${parts%/}/$suite.sources"
+        printf 'Types: deb\nURIs: %s\nSuites: %s\nComponents: main\n' "$uri" "$suite"
+        awk -v n="$n" 'BEGIN { RS = "" } { gsub(/(^|\n)#[^\n]*/, "") } $0 != "" && ++i == n' "$file" |
+            awk '/^[^ \t]/ { keep = tolower($1) !~ /^(types|uris|suites|components|enabled):$/ } keep' ;;
+    *)          # n is the line: its [options] are kept
+        echo "${parts%/}/$suite.list"
+        echo "deb $(sed -n "${n}s/^[[:space:]]*deb[[:space:]]*\(\[[^]]*\]\).*/\1 /p" "$file")$uri $suite main" ;;
+    esac
+}
+
+# 32-bit programs. Only a kernel that refuses them itself ("Exec format error",
+# ENOEXEC) gets an emulator, through binfmt_misc; any other failure is the
+# Wine's own and is reported as it is. bash (not env, whose execvp would hand
+# the file to sh) says why an exec failed, in C so that it can be read here.
+wine32=/usr/lib/wine/wine
+binfmt=/proc/sys/fs/binfmt_misc
+wine32_out=$(LC_ALL=C bash -c 'exec "$0" --version' "$wine32" 2>&1) || wine32_status=$?
+if [ "${wine32_status:-0}" -ne 0 ]; then
+    if [ "$wine32_status" -ne 126 ] || [[ $wine32_out != *"cannot execute binary file: Exec format error"* ]]; then
+        echo "install-deps: the 32-bit Wine does not start (status $wine32_status), and not for want of 32-bit support:" >&2
+        echo "$wine32_out" | sed 's/^/    /' >&2
+        exit 1
+    fi
+    echo "install-deps: this kernel does not run 32-bit programs itself; qemu will"
+    # Bookworm's qemu (7.2) ignores MAP_FIXED_NOREPLACE, and Wine then probes
+    # its address space for about a minute at every start; 8.1 is the first to
+    # honour it, and backports has one.
     qemu_version=$(/usr/bin/qemu-i386 --version 2>/dev/null | sed -n 's/.* version \([0-9.]*\).*/\1/p' || true)
     if ! printf '8.1\n%s\n' "${qemu_version:-0}" | sort -V -C; then
         codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
         backports=$codename-backports
-        echo "install-deps: installing qemu-user from $backports for 32-bit programs"
-        # apt knows the suite, or it is added from the same source (mirror,
-        # proxy or snapshot) that the machine's own configuration uses for the
-        # release itself, whatever format that configuration is in. apt lists a
-        # source's address only once its package lists are there.
-        as_root apt-get update -q
-        if ! apt-cache policy | grep -q " $backports/"; then
-            uri=$(apt-cache policy | awk -v s="$codename/main" '$3 == s && $2 ~ /:\/\// {print $2; exit}')
-            [ -n "$uri" ] || { echo "install-deps: no configured source serves $codename/main to add $backports from" >&2; exit 1; }
-            echo "install-deps: adding $backports from $uri"
-            echo "deb $uri $backports main" | as_root tee "/etc/apt/sources.list.d/$backports.list" >/dev/null
+        added=
+        entry=$(backports_entry "$codename" "$backports")
+        if [ -n "$entry" ]; then
+            added=$(head -1 <<<"$entry")
+            echo "install-deps: adding $added, for qemu-user from $backports:"
+            tail -n +2 <<<"$entry" | sed 's/^/    /'
+            tail -n +2 <<<"$entry" | as_root tee "$added" >/dev/null
         fi
-        as_root apt-get update -q
-        apt_install -t "$backports" qemu-user
+        echo "install-deps: installing qemu-user from $backports"
+        if ! { as_root apt-get update -q && apt_install -t "$backports" qemu-user; }; then
+            # A source that does not work is not left behind.
+            [ -z "$added" ] || { echo "install-deps: removing $added again" >&2; as_root rm -f "$added"; }
+            exit 1
+        fi
     fi
-    binfmt=/proc/sys/fs/binfmt_misc
-    [ -e $binfmt/register ] || as_root mount -t binfmt_misc binfmt_misc $binfmt
-    [ -e $binfmt/qemu-i386 ] && echo -1 | as_root tee $binfmt/qemu-i386 >/dev/null
+
+    if [ ! -e $binfmt/register ]; then
+        echo "install-deps: mounting binfmt_misc on $binfmt"
+        as_root mount -t binfmt_misc binfmt_misc $binfmt
+    fi
+    # An existing handler is read back as the line that registers it, so it
+    # can be put back if ours does not take.
+    old='' old_state=''
+    if [ -e $binfmt/qemu-i386 ]; then
+        old=$(awk 'function esc(h,  r, j) { for (j = 1; j < length(h); j += 2) r = r "\\x" substr(h, j, 2); return r }
+                   $1 == "interpreter" { i = $2 } $1 == "flags:" { f = $2 } $1 == "offset" { o = $2 }
+                   $1 == "magic" { m = $2 } $1 == "mask" { k = $2 } $1 == "extension" { e = substr($2, 2) }
+                   END { if (m != "") print ":qemu-i386:M:" o ":" esc(m) ":" esc(k) ":" i ":" f
+                         else print ":qemu-i386:E::" e "::" i ":" f }' $binfmt/qemu-i386)
+        old_state=$(head -1 $binfmt/qemu-i386)
+        echo "install-deps: replacing the qemu-i386 binfmt_misc handler ($old_state): $(sed -n 's/^interpreter //p; s/^flags: /flags /p' $binfmt/qemu-i386 | paste -sd ' ')"
+        echo -1 | as_root tee $binfmt/qemu-i386 >/dev/null
+    fi
     # i386 ELF executables and shared objects; F: the emulator is opened now,
     # so it works in any mount namespace.
-    echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:F' |
-        as_root tee $binfmt/register >/dev/null
-    /usr/lib/wine/wine --version >/dev/null || { echo "install-deps: 32-bit programs still do not start" >&2; exit 1; }
+    echo "install-deps: registering /usr/bin/qemu-i386 (flags F) with binfmt_misc for i386 programs"
+    if ! echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:F' |
+            as_root tee $binfmt/register >/dev/null ||
+        ! "$wine32" --version >/dev/null; then
+        echo "install-deps: 32-bit programs still do not start; undoing the registration" >&2
+        [ ! -e $binfmt/qemu-i386 ] || echo -1 | as_root tee $binfmt/qemu-i386 >/dev/null
+        if [ -z "$old" ]; then
+            echo "install-deps: no qemu-i386 handler is registered, as before" >&2
+        elif ! echo "$old" | as_root tee $binfmt/register >/dev/null; then
+            echo "install-deps: the old qemu-i386 handler could not be put back: this machine now has none; it was $old" >&2
+        else
+            [ "$old_state" = enabled ] || echo 0 | as_root tee $binfmt/qemu-i386 >/dev/null || true
+            echo "install-deps: the old qemu-i386 handler is back ($(head -1 $binfmt/qemu-i386))" >&2
+        fi
+        exit 1
+    fi
 fi
 
 # An ungenerated locale makes Wine fall back to a Western code page.
@@ -81,7 +151,9 @@ if [ ${#need_locales[@]} -gt 0 ]; then
     for l in "${need_locales[@]}"; do
         charset=${l#*.}
         line="$l $charset"
-        grep -qx "$line" /etc/locale.gen 2>/dev/null || echo "$line" | as_root tee -a /etc/locale.gen >/dev/null
+        grep -qx "$line" /etc/locale.gen 2>/dev/null && continue
+        echo "install-deps: adding '$line' to /etc/locale.gen"
+        echo "$line" | as_root tee -a /etc/locale.gen >/dev/null
     done
     as_root locale-gen >/dev/null
 fi
