@@ -1,7 +1,8 @@
 # Sourced by the run and test scripts: the project's Wine prefix, and a
 # headless X display for tests.
 #   varnock_wine_prefix   creates the prefix once (fonts for 宋体 included)
-#   varnock_start_xvfb    starts Xvfb on a free display and exports DISPLAY
+#   varnock_start_xvfb    starts Xvfb on a free display and exports DISPLAY,
+#                         or fails saying why
 #   varnock_wine_up       persistent wineserver, so each program starts fast
 #   varnock_wine_down     stops what the two above started
 VARNOCK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -47,16 +48,31 @@ varnock_wine_prefix() {
     touch "$marker"
 }
 
+# -displayfd: Xvfb takes a free display itself and writes its number once it
+# accepts connections, so runs side by side cannot race for one.
 varnock_start_xvfb() {
-    local n=${VARNOCK_DISPLAY_FROM:-91}
-    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+    local out log n='' why
+    out=$(mktemp) log=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$out" >"$log" 2>&1 &
     VARNOCK_XVFB_PID=$!
-    local i
-    for i in $(seq 100); do
-        [ -e "/tmp/.X11-unix/X$n" ] && break
+    why="took no display in 20 s"
+    for _ in $(seq 200); do
+        # A whole line: the number is written at once, with its newline.
+        if read -r n <"$out"; then why=; break; fi
+        kill -0 "$VARNOCK_XVFB_PID" 2>/dev/null || { why="exited"; break; }
         sleep 0.1
     done
+    kill -0 "$VARNOCK_XVFB_PID" 2>/dev/null || why=${why:-exited}
+    if [ -n "$why" ]; then
+        echo "wine-env: Xvfb $why; it said:" >&2
+        sed 's/^/    /' "$log" >&2
+        kill "$VARNOCK_XVFB_PID" 2>/dev/null || true
+        wait "$VARNOCK_XVFB_PID" 2>/dev/null || true
+        unset VARNOCK_XVFB_PID
+        rm -f "$out" "$log"
+        return 1
+    fi
+    rm -f "$out" "$log"
     export DISPLAY=":$n"
 }
 
