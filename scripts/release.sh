@@ -4,11 +4,12 @@
 #   dist/Varnock-<version>-win32.zip, dist/Varnock-<version>-win64.zip,
 #   dist/SHA256SUMS
 # The same commit gives the same bytes in any folder, at any time, under any
-# umask, time zone or user. The programs are stamped with SOURCE_DATE_EPOCH if
-# it is set, else with the last commit's time; outside a git checkout it must
-# be set.
+# umask, time zone or user, whatever compiler flags the caller's environment
+# holds. The programs are stamped with SOURCE_DATE_EPOCH if it is set, else
+# with the last commit's time; outside a git checkout it must be set.
 #
-# Signing, when configured by the environment:
+# Signing is all or nothing: setting any of these asks for it, and then the
+# first, second and fourth are required.
 #   VARNOCK_SIGN_PKCS12         a PKCS#12 file with the code-signing key and
 #   VARNOCK_SIGN_PASSWORD_FILE  a file holding its password: every program and
 #                               DLL is Authenticode-signed before zipping
@@ -18,37 +19,122 @@
 #                               writes dist/SHA256SUMS.asc, signing the sums
 # A signature adds bytes and changes nothing else: osslsigncode
 # remove-signature gives back the unsigned, reproducible files.
+#
+# Every program and DLL in the zips is checked as shipped: hardened (the
+# tests' check-hardening.sh) and, when signing, signed. A failure at any step
+# leaves no dist/ and ends with a line saying the release failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
-    if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
-        echo "release: the tree has uncommitted changes; a release is what a commit builds." >&2
-        exit 1
+# The release is written to a staging folder and moved to dist/ only once
+# everything has passed, so a failed one leaves nothing that looks like one.
+stage=build/release/dist
+rm -rf dist "$stage"
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/varnock-release.XXXXXX")
+finish() {
+    local status=$?
+    rm -rf "$tmp"
+    if [ "$status" != 0 ]; then
+        rm -rf dist "$stage"
+        echo "release: FAILED; no release in dist/" >&2
     fi
-elif [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
-    echo "release: not a git checkout; set SOURCE_DATE_EPOCH (seconds since 1970) to stamp the programs." >&2
-    exit 1
-fi
+}
+trap finish EXIT
+die() { echo "release: $*" >&2; exit 1; }
 
-if [ -n "${VARNOCK_SIGN_PKCS12:-}" ]; then
-    if [ -z "${VARNOCK_SIGN_PASSWORD_FILE:-}" ]; then
-        echo "release: VARNOCK_SIGN_PKCS12 is set, VARNOCK_SIGN_PASSWORD_FILE is not: it names the file holding the key's password." >&2
-        exit 1
-    fi
-    for file in "$VARNOCK_SIGN_PKCS12" "$VARNOCK_SIGN_PASSWORD_FILE"; do
-        [ -r "$file" ] || { echo "release: cannot read $file" >&2; exit 1; }
+# The bytes depend on the commit alone, so nothing the caller's environment
+# says to the build gets in: compiler and linker flags (LDFLAGS=-Wl,
+# --disable-dynamicbase drops ASLR), the compilers' search paths, make's
+# flags (which can set the generated makefiles' variables, CXX_FLAGS
+# included), every CMAKE_* (launchers, install mode), DESTDIR, zip's default
+# options, and git's (GIT_DIR would check and stamp another repository).
+unset CFLAGS CXXFLAGS CPPFLAGS LDFLAGS RCFLAGS CC CXX RC \
+    GCC_EXEC_PREFIX COMPILER_PATH LIBRARY_PATH CPATH C_INCLUDE_PATH CPLUS_INCLUDE_PATH \
+    MAKEFLAGS MFLAGS GNUMAKEFLAGS MAKEFILES DESTDIR ZIP ZIPOPT
+unset "${!CMAKE_@}" "${!GIT_@}"
+
+# Any signing variable asks for signing, even set empty (a CI secret that did
+# not arrive): a misspelled one must not give an unsigned release under
+# signed sums, nor signed programs under unsigned ones.
+signing=0
+asked=()
+for var in VARNOCK_SIGN_PKCS12 VARNOCK_SIGN_PASSWORD_FILE VARNOCK_SIGN_TIMESTAMP_URL VARNOCK_GPG_KEY; do
+    [ -z "${!var+set}" ] || { signing=1; asked+=("$var"); }
+done
+if [ $signing = 1 ]; then
+    missing=()
+    for var in VARNOCK_SIGN_PKCS12 VARNOCK_SIGN_PASSWORD_FILE VARNOCK_GPG_KEY; do
+        [ -n "${!var:-}" ] || missing+=("$var")
     done
-    echo "release: signing the programs with $VARNOCK_SIGN_PKCS12${VARNOCK_SIGN_TIMESTAMP_URL:+, time-stamped by $VARNOCK_SIGN_TIMESTAMP_URL}"
-else
-    echo "release: the programs are not signed (no VARNOCK_SIGN_PKCS12)"
+    [ ${#missing[@]} = 0 ] || die "signing is all or nothing: ${asked[*]} set, ${missing[*]} unset or empty." \
+        "Set VARNOCK_SIGN_PKCS12, VARNOCK_SIGN_PASSWORD_FILE and VARNOCK_GPG_KEY (VARNOCK_SIGN_TIMESTAMP_URL is optional), or none."
 fi
 
-scripts/install-deps.sh
+# The tools this script runs, each with the Debian package that has it:
+# releasing needs no root, so nothing is installed here.
+missing=() packages=()
+need() {  # <package> <command>...
+    local package=$1 command
+    shift
+    for command; do
+        command -v "$command" >/dev/null && continue
+        missing+=("$command")
+        [[ " ${packages[*]} " == *" $package "* ]] || packages+=("$package")
+    done
+}
+need cmake cmake
+need make make
+need coreutils sha256sum
+need zip zip
+need unzip unzip
+for triple in x86_64 i686; do
+    need "gcc-mingw-w64-${triple/_/-}-posix" "$triple-w64-mingw32-gcc-posix"
+    need "g++-mingw-w64-${triple/_/-}-posix" "$triple-w64-mingw32-g++-posix"
+    need "binutils-mingw-w64-${triple/_/-}" "$triple-w64-mingw32-windres" "$triple-w64-mingw32-objdump"
+done
+[ ! -e .git ] || need git git
+if [ $signing = 1 ]; then
+    need osslsigncode osslsigncode
+    need openssl openssl
+    need gpg gpg
+fi
+[ ${#missing[@]} = 0 ] || die "missing ${missing[*]}, from Debian's ${packages[*]}"
+
+# A release is what a commit builds. Only a tree without .git is built as
+# "not a checkout": where git refuses the repository (another user's, by
+# safe.directory), its error stops the release.
+if [ -e .git ]; then
+    changes=$(git status --porcelain --untracked-files=no) ||
+        die "git cannot read this checkout (above), so its changes are unknown."
+    [ -z "$changes" ] || die "the tree has uncommitted changes; a release is what a commit builds."
+elif [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+    die "not a git checkout; set SOURCE_DATE_EPOCH (seconds since 1970) to stamp the programs."
+fi
+
+# The keys open before anything is built: a wrong password or an unknown
+# OpenPGP key costs seconds, not a build.
+if [ $signing = 1 ]; then
+    for file in "$VARNOCK_SIGN_PKCS12" "$VARNOCK_SIGN_PASSWORD_FILE"; do
+        [ -r "$file" ] || die "cannot read $file"
+    done
+    p12=(-in "$VARNOCK_SIGN_PKCS12" -passin "file:$VARNOCK_SIGN_PASSWORD_FILE")
+    openssl pkcs12 "${p12[@]}" -noout ||
+        die "cannot open $VARNOCK_SIGN_PKCS12 with the password in $VARNOCK_SIGN_PASSWORD_FILE"
+    gpg --list-secret-keys "$VARNOCK_GPG_KEY" >/dev/null ||
+        die "no secret OpenPGP key $VARNOCK_GPG_KEY in the keyring"
+    # What the zips' programs must verify against: the certificate's chain
+    # from the PKCS#12, and the system's roots for a chain that ends there;
+    # and the signing certificate itself must be this one.
+    openssl pkcs12 "${p12[@]}" -nokeys -cacerts -out "$tmp/ca.pem"
+    [ ! -r /etc/ssl/certs/ca-certificates.crt ] || cat /etc/ssl/certs/ca-certificates.crt >>"$tmp/ca.pem"
+    leaf=$(openssl pkcs12 "${p12[@]}" -nokeys -clcerts | openssl x509 -outform DER | sha256sum | cut -d' ' -f1)
+    echo "release: signing the programs with $VARNOCK_SIGN_PKCS12${VARNOCK_SIGN_TIMESTAMP_URL:+, time-stamped by $VARNOCK_SIGN_TIMESTAMP_URL}, the sums with $VARNOCK_GPG_KEY"
+else
+    echo "release: not signed (no VARNOCK_SIGN_* or VARNOCK_GPG_KEY set)"
+fi
 
 # Signs in place, keeping the file's mode. A failure (a wrong password, an
-# unreachable time-stamp server) stops the release: no unsigned file ships
-# as a signed one.
+# unreachable time-stamp server) stops the release.
 sign() {
     local file
     for file; do
@@ -60,31 +146,56 @@ sign() {
     done
 }
 
-rm -rf dist
-mkdir -p dist
+# Unpacks a zip and checks every program and DLL in it, as it ships.
+check_zip() {  # <zip> <objdump>
+    local unpacked=$tmp/${1##*/} file kind entries=()
+    unzip -q "$1" -d "$unpacked"
+    while read -r file; do
+        case ${file##*/} in
+        Varnock.exe) kind=gui ;;
+        varnock-cli.exe) kind=console ;;
+        *.dll) kind=dll ;;
+        *) die "${1##*/} holds ${file#"$unpacked"/}, which this check does not know" ;;
+        esac
+        entries+=("$file=$kind")
+        if [ $signing = 1 ] && ! osslsigncode verify -CAfile "$tmp/ca.pem" -TSA-CAfile "$tmp/ca.pem" -require-leaf-hash "sha256:$leaf" \
+            -in "$file" >"$tmp/verify.log" 2>&1; then
+            cat "$tmp/verify.log" >&2
+            die "${file#"$unpacked"/} in ${1##*/} is not signed by $VARNOCK_SIGN_PKCS12"
+        fi
+    done < <(find "$unpacked" -type f \( -iname '*.exe' -o -iname '*.dll' \) | sort)
+    # The window, the console program and the virtual adapter (Packaging.cmake).
+    [ ${#entries[@]} = 3 ] || die "${1##*/} holds ${#entries[@]} programs and DLLs, not 3"
+    bash tests/inspect/check-hardening.sh "$2" tests/inspect/imports.txt "${entries[@]}" ||
+        die "${1##*/} fails the hardening check (above)"
+}
+
+mkdir -p "$stage"
 for preset in windows-x86 windows-x64; do
     build=build/release/$preset
+    case $preset in windows-x86) triple=i686 ;; windows-x64) triple=x86_64 ;; esac
     rm -rf "$build"
     echo "=== release: $preset"
     # The preset's toolchain and build type, in a folder of its own, without the tests.
     cmake --preset "$preset" -B "$build" -DBUILD_TESTING=OFF >/dev/null
     cmake --build "$build" -j "$(nproc)" --target Varnock varnock_cli qelvo_virtual
-    # Every program and DLL the zip carries (cmake/Packaging.cmake). The
-    # signed files are newer than what they were linked from, so the zip
-    # target below takes them as they are.
-    if [ -n "${VARNOCK_SIGN_PKCS12:-}" ]; then
-        sign "$build"/bin/{Varnock.exe,varnock-cli.exe,Qelvo_CAN.dll}
-    fi
-    cmake --build "$build" -j "$(nproc)" --target release_zip
-    cp "$build"/Varnock-*.zip dist/
+    # Every program and DLL the zip carries (cmake/Packaging.cmake).
+    [ $signing = 0 ] || sign "$build"/bin/{Varnock.exe,varnock-cli.exe,Qelvo_CAN.dll}
+    # The zip alone (/fast): make's dependency checks would relink a program
+    # whose source looks newer (a clock ahead, a touched file) over its
+    # signed copy.
+    cmake --build "$build" --target release_zip/fast
+    cp "$build"/Varnock-*.zip "$stage/"
+    check_zip "$stage/$(basename "$build"/Varnock-*.zip)" "$triple-w64-mingw32-objdump"
 done
-(cd dist && sha256sum Varnock-*.zip >SHA256SUMS)
-if [ -n "${VARNOCK_GPG_KEY:-}" ]; then
-    gpg --local-user "$VARNOCK_GPG_KEY" --armor --detach-sign --output dist/SHA256SUMS.asc dist/SHA256SUMS
+(cd "$stage" && sha256sum Varnock-*.zip >SHA256SUMS)
+if [ $signing = 1 ]; then
+    gpg --local-user "$VARNOCK_GPG_KEY" --armor --detach-sign --output "$stage/SHA256SUMS.asc" "$stage/SHA256SUMS"
+    gpg --verify "$stage/SHA256SUMS.asc" "$stage/SHA256SUMS" 2>"$tmp/gpg.log" ||
+        { cat "$tmp/gpg.log" >&2; die "SHA256SUMS.asc does not verify"; }
     echo "release: SHA256SUMS signed with OpenPGP key $VARNOCK_GPG_KEY"
-else
-    echo "release: SHA256SUMS is not signed (no VARNOCK_GPG_KEY)"
 fi
 
+mv "$stage" dist
 echo "release: in $PWD/dist/"
-(cd dist && sha256sum *)
+(cd dist && sha256sum -- *)
