@@ -1,6 +1,9 @@
 #!/bin/bash
 # Proves the signed release. Makes a throwaway code-signing CA and OpenPGP
-# key, builds the release with them in a copy of this tree, and checks:
+# key, and in a copy of this tree checks that release.sh refuses, before
+# building, a signing variable misspelled (and leaves no dist/). Then builds
+# the release with the keys, a source dated in the future and the caller's
+# compiler flags set against it (neither may reach the zips), and checks:
 #   - every program and DLL in both zips verifies against that CA, and fails
 #     to with one byte changed;
 #   - without its signature each is, byte for byte, the file the tests ran in
@@ -47,11 +50,34 @@ gpg --batch --quiet --passphrase '' --quick-generate-key "Varnock test <test@var
     ed25519 sign 2d 2>/dev/null
 gpg_key=$(gpg --list-keys --with-colons 2>/dev/null | awk -F: '$1 == "fpr" { print $10; exit }')
 
-# --- The signed release ----------------------------------------------------------
 copy=$work/varnock
 varnock_tree_copy "$(varnock_tree_commit)" "$copy"
-(cd "$copy" && VARNOCK_SIGN_PKCS12=$keys/signer.p12 VARNOCK_SIGN_PASSWORD_FILE=$keys/password \
-    VARNOCK_GPG_KEY=$gpg_key nice -n 10 scripts/release.sh >"$work/release.log" 2>&1) || {
+
+# --- Signing is all or nothing ---------------------------------------------------
+# The certificate's variable misspelled, the others set: release.sh stops
+# before building, names it, and leaves no dist/ (an older one included).
+mkdir -p "$copy/dist" && touch "$copy/dist/SHA256SUMS"
+if (cd "$copy" && env -u VARNOCK_SIGN_PKCS12 "VARNOCK_SIGN_PKCS21=$keys/signer.p12" \
+    "VARNOCK_SIGN_PASSWORD_FILE=$keys/password" VARNOCK_SIGN_TIMESTAMP_URL=http://127.0.0.1:9/ \
+    "VARNOCK_GPG_KEY=$gpg_key" scripts/release.sh >"$work/misspelled.log" 2>&1); then
+    fail "release.sh passed with VARNOCK_SIGN_PKCS12 misspelled"
+fi
+grep -q 'VARNOCK_SIGN_PKCS12' "$work/misspelled.log" ||
+    fail "release.sh's refusal does not name VARNOCK_SIGN_PKCS12: $(tail -n 1 "$work/misspelled.log")"
+[ -z "$(ls -A "$copy/dist" 2>/dev/null)" ] || fail "a refused release left dist/: $(ls "$copy/dist")"
+[ ! -e "$copy/build/release" ] || fail "release.sh built before refusing the misspelled signing variable"
+
+# --- The signed release ----------------------------------------------------------
+# A source newer than its objects (a clock ahead) must not have make relink a
+# signed program before zipping; the caller's flags must not reach the build.
+# -fno-inline changes the code wherever it gets in (the project's own
+# -fstack-protector-strong comes later and overrides -fno-stack-protector).
+touch -d '+20 minutes' "$copy/cli/Console.cpp"
+flags="-fno-stack-protector -fno-inline"
+(cd "$copy" && env -u VARNOCK_SIGN_TIMESTAMP_URL "VARNOCK_SIGN_PKCS12=$keys/signer.p12" \
+    "VARNOCK_SIGN_PASSWORD_FILE=$keys/password" "VARNOCK_GPG_KEY=$gpg_key" \
+    LDFLAGS=-Wl,--disable-dynamicbase "CFLAGS=$flags" "CXXFLAGS=$flags" \
+    nice -n 10 scripts/release.sh >"$work/release.log" 2>&1) || {
     tail -n 30 "$work/release.log"
     echo "signed-release: the signed release build failed"
     exit 1
