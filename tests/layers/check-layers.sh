@@ -2,8 +2,10 @@
 # The layers, and what each folder's sources may include besides their own
 # folder. Written here once; README.md's layout table says the same in words.
 # "system" is the operating system's headers: any <name.h>, where the C++
-# library's have no ".h". Tests, fuzzers and the benchmark may include any
-# layer. Prints every #include that crosses a layer, and fails if there is one.
+# library's have no ".h". An include whose first path part names a layer is
+# that layer, in quotes or brackets. Tests, fuzzers and the benchmark may
+# include any layer. Prints every #include that crosses a layer, and fails if
+# there is one.
 set -uo pipefail
 declare -A may_use=(
     [hardening]="system"
@@ -33,12 +35,17 @@ while IFS= read -r file; do
     while IFS= read -r found; do
         line=${found%%:*}
         directive=${found#*:}
-        case $directive in
-        *'<'*'.h>'*) layer=system ;;
-        *'<'*) continue ;;  # the C++ library
-        *'"'*/*'"'*) name=${directive#*\"}; layer=${name%%/*} ;;
-        *) layer=$folder ;;  # beside the file
-        esac
+        name=${directive#*[\"<]} name=${name%%[\">]*} part=${name%%/*}
+        if [ -n "$part" ] && [ "$part" != "$name" ] && [ -n "${may_use[$part]+set}" ]; then
+            layer=$part  # ours, whatever its brackets
+        else
+            case $directive in
+            *'<'*'.h>'*) layer=system ;;
+            *'<'*) continue ;;  # the C++ library
+            *'"'*/*'"'*) layer=$part ;;
+            *) layer=$folder ;;  # beside the file
+            esac
+        fi
         [ "$layer" = "$folder" ] && continue
         [[ " ${may_use[$folder]} " == *" $layer "* ]] && continue
         echo "$file:$line: $directive  ($folder may use: ${may_use[$folder]:-nothing of ours})"
