@@ -35,7 +35,6 @@ namespace {
 // Shared with the forked writer, which tells through it where it was killed.
 struct WriterState {
     std::atomic<int> inWrite{0};  // 1 from the call of a write to its return
-    std::atomic<long> writes{0};  // writes returned
 };
 WriterState* g_writerState = nullptr;
 int g_writerReadyFd = -1;  // the writer's end of the pipe that says its first write is done
@@ -48,10 +47,7 @@ void TrackedWrite(const DeviceInfo& record)
 #endif
     Write(record);
 #ifndef _WIN32
-    if (g_writerState) {
-        g_writerState->inWrite = 0;
-        ++g_writerState->writes;
-    }
+    if (g_writerState) g_writerState->inWrite = 0;
 #endif
 }
 
@@ -369,9 +365,8 @@ TEST_F(VirtualAdapter, ReadersSeeWholeRecordsWhileAWriterIsKilled)
         return got;
     };
 
-    // A kill counts once the writer has written: natively its first write is
-    // done when the fork is back, on Windows a read shows what it wrote.
-    int killsWhileWriting = 0;
+    // Each kill comes after the writer has written: natively its first write
+    // is done when the fork is back, on Windows a read shows what it wrote.
 #ifndef _WIN32
     int killsInsideAWrite = 0;
 #endif
@@ -387,33 +382,34 @@ TEST_F(VirtualAdapter, ReadersSeeWholeRecordsWhileAWriterIsKilled)
         }
 #else
         g_writerState->inWrite = 0;
-        g_writerState->writes = 0;
         WriterProcess writer;
         ASSERT_TRUE(writer.Started()) << "the writer did not finish its first write";
+        // The delay counts from its next write: a writer not given the
+        // processor since its first would die between two, whatever the delay.
+        const Clock::time_point giveUp = Clock::now() + std::chrono::seconds(30);
+        while (!g_writerState->inWrite.load() && !HasFailure()) {
+            ASSERT_LT(Clock::now(), giveUp) << "the writer never wrote again";
+            check("while the writer starts");
+        }
 #endif
         const Clock::time_point killAt = Clock::now() + killDelay(random);
         while (Clock::now() < killAt && !HasFailure()) check("while the writer writes");
         writer.Kill();
-#ifdef _WIN32
-        ++killsWhileWriting;
-#else
-        killsWhileWriting += g_writerState->writes.load() > 0;
+#ifndef _WIN32
         killsInsideAWrite += g_writerState->inWrite.load();
 #endif
         check("after the kill");
         EXPECT_EQ(ImageBytes().size(), sizeof(DeviceInfo));
     }
-    EXPECT_EQ(killsWhileWriting, kKills);
     EXPECT_GT(seenA, 0);
     EXPECT_GT(seenB, 0);
 #ifndef _WIN32
-    // Most land inside a write call, the rest between two.
-    EXPECT_GT(killsInsideAWrite, 0);
+    // Most land inside a write call, the rest between two: fewer would mean
+    // the kills miss the rename they are here to test.
+    EXPECT_GT(killsInsideAWrite, kKills / 2);
     RecordProperty("kills_inside_a_write", killsInsideAWrite);
-    std::printf("%d kills while the writer wrote, %d of them inside a write call\n", killsWhileWriting,
-                killsInsideAWrite);
+    std::printf("%d kills, %d of them inside a write call\n", kKills, killsInsideAWrite);
 #endif
-    RecordProperty("kills", killsWhileWriting);
 }
 
 // --- The program's binding ---------------------------------------------------
