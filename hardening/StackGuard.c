@@ -9,18 +9,33 @@ BOOLEAN WINAPI SystemFunction036(PVOID buffer, ULONG length);
 
 void* __stack_chk_guard = VARNOCK_UNSEEDED_STACK_GUARD;
 
+// Neither function may check a guard itself: the seed changes the guard under
+// its own frame, and the end runs once a guard is broken. Built with a
+// packager's -fstack-protector-all, every program would end before main.
+
 // A constructor, as in the runtime: it runs before main, WinMain or wmain.
-__attribute__((constructor)) static void SeedStackGuard(void)
+// Should RtlGenRandom fail, what the process has still beats the public
+// constant.
+__attribute__((constructor, no_stack_protector)) static void SeedStackGuard(void)
 {
-    void* guard = NULL;
-    if (SystemFunction036(&guard, sizeof guard) && guard != NULL)
-        __stack_chk_guard = guard;
+    UINT_PTR guard = 0;
+    if (!SystemFunction036(&guard, sizeof guard) || guard == 0) {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        guard = (UINT_PTR)now.QuadPart ^ (UINT_PTR)&now ^ ((UINT_PTR)GetCurrentProcessId() << 16) ^
+                GetCurrentThreadId() ^ ((UINT_PTR)GetTickCount() << 8) ^ (UINT_PTR)VARNOCK_UNSEEDED_STACK_GUARD;
+    }
+    if (guard != 0)
+        __stack_chk_guard = (void*)guard;
 }
 
 // The stack is not to be trusted any more: no message, no unwinding, no
-// handlers; the process ends with the code Windows gives an overrun.
-__attribute__((noreturn)) void __stack_chk_fail(void)
+// handlers; the process ends with the code Windows gives an overrun. Should
+// that return, Windows 8's fail-fast (int 0x29, the code in ecx; mingw has no
+// __fastfail), and a trap where there is none: never the next function.
+__attribute__((noreturn, no_stack_protector)) void __stack_chk_fail(void)
 {
     TerminateProcess(GetCurrentProcess(), (UINT)STATUS_STACK_BUFFER_OVERRUN);
-    __builtin_unreachable();
+    __asm__ volatile("int $0x29" : : "c"(FAST_FAIL_STACK_COOKIE_CHECK_FAILURE) : "memory");
+    __builtin_trap();
 }
