@@ -24,16 +24,18 @@
 # tests' check-hardening.sh) and, when signing, signed. A failure at any step
 # leaves no dist/ and ends with a line saying the release failed.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+# The tree is the script's own, even through a symlink: the dist/ removed
+# below must be this project's and no other folder's.
+cd "$(dirname "$(readlink -f "$0")")/.."
+[ -f CMakePresets.json ] && [ -f scripts/release.sh ] || { echo "release: $PWD is not Varnock's tree" >&2; exit 1; }
 
 # The release is written to a staging folder and moved to dist/ only once
 # everything has passed, so a failed one leaves nothing that looks like one.
 stage=build/release/dist
-rm -rf dist "$stage"
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/varnock-release.XXXXXX")
+tmp=
 finish() {
     local status=$?
-    rm -rf "$tmp"
+    [ -z "$tmp" ] || rm -rf "$tmp"
     if [ "$status" != 0 ]; then
         rm -rf dist "$stage"
         echo "release: FAILED; no release in dist/" >&2
@@ -41,6 +43,8 @@ finish() {
 }
 trap finish EXIT
 die() { echo "release: $*" >&2; exit 1; }
+rm -rf dist "$stage"
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/varnock-release.XXXXXX")
 
 # The bytes depend on the commit alone, so nothing the caller's environment
 # says to the build gets in: compiler and linker flags (LDFLAGS=-Wl,
@@ -68,6 +72,9 @@ if [ $signing = 1 ]; then
     done
     [ ${#missing[@]} = 0 ] || die "signing is all or nothing: ${asked[*]} set, ${missing[*]} unset or empty." \
         "Set VARNOCK_SIGN_PKCS12, VARNOCK_SIGN_PASSWORD_FILE and VARNOCK_GPG_KEY (VARNOCK_SIGN_TIMESTAMP_URL is optional), or none."
+    # Set and empty is a URL that did not arrive, not a wish for no stamp.
+    [ -z "${VARNOCK_SIGN_TIMESTAMP_URL+set}" ] || [ -n "$VARNOCK_SIGN_TIMESTAMP_URL" ] ||
+        die "VARNOCK_SIGN_TIMESTAMP_URL is set but empty: give the time-stamp server, or unset it."
 fi
 
 # The tools this script runs, each with the Debian package that has it:
@@ -103,8 +110,10 @@ fi
 # A release is what a commit builds. Only a tree without .git is built as
 # "not a checkout": where git refuses the repository (another user's, by
 # safe.directory), its error stops the release.
+# Untracked files count: one in the tree (a stray windows.h) can reach the
+# build through the include path.
 if [ -e .git ]; then
-    changes=$(git status --porcelain --untracked-files=no) ||
+    changes=$(git status --porcelain) ||
         die "git cannot read this checkout (above), so its changes are unknown."
     [ -z "$changes" ] || die "the tree has uncommitted changes; a release is what a commit builds."
 elif [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
@@ -117,11 +126,15 @@ if [ $signing = 1 ]; then
     for file in "$VARNOCK_SIGN_PKCS12" "$VARNOCK_SIGN_PASSWORD_FILE"; do
         [ -r "$file" ] || die "cannot read $file"
     done
-    p12=(-in "$VARNOCK_SIGN_PKCS12" -passin "file:$VARNOCK_SIGN_PASSWORD_FILE")
+    # -legacy: Windows' certificate export writes RC2-40, which OpenSSL 3
+    # opens only so (and osslsigncode signs with).
+    p12=(-legacy -in "$VARNOCK_SIGN_PKCS12" -passin "file:$VARNOCK_SIGN_PASSWORD_FILE")
     openssl pkcs12 "${p12[@]}" -noout ||
         die "cannot open $VARNOCK_SIGN_PKCS12 with the password in $VARNOCK_SIGN_PASSWORD_FILE"
-    gpg --list-secret-keys "$VARNOCK_GPG_KEY" >/dev/null ||
-        die "no secret OpenPGP key $VARNOCK_GPG_KEY in the keyring"
+    # Exactly one key: a name that matches two would sign with the first.
+    gpg_fpr=$(gpg --with-colons --list-secret-keys -- "$VARNOCK_GPG_KEY" 2>/dev/null |
+        awk -F: '$1 == "sec" { n++; want = 1; next } want && $1 == "fpr" { f = $10; want = 0 } END { if (n == 1) print f }')
+    [ -n "$gpg_fpr" ] || die "VARNOCK_GPG_KEY=$VARNOCK_GPG_KEY names no secret OpenPGP key, or more than one: give its fingerprint"
     # What the zips' programs must verify against: the certificate's chain
     # from the PKCS#12, and the system's roots for a chain that ends there;
     # and the signing certificate itself must be this one.
@@ -146,28 +159,31 @@ sign() {
     done
 }
 
-# Unpacks a zip and checks every program and DLL in it, as it ships.
+# Unpacks a zip and checks every program and DLL in it, as it ships: the
+# zip holds exactly what Packaging.cmake puts in, nothing unchecked beside it.
 check_zip() {  # <zip> <objdump>
-    local unpacked=$tmp/${1##*/} file kind entries=()
+    local zip=${1##*/} unpacked=$tmp/${1##*/} top file entries=()
+    top=${zip%.zip}
+    [ "$(unzip -Z1 "$1")" = "$(printf "$top/%s\n" README.txt Varnock.exe varnock-cli.exe \
+        virtual-adapter/Qelvo_CAN.dll virtual-adapter/README.txt)" ] ||
+        die "$zip does not hold exactly the five files it ships: $(unzip -Z1 "$1" | tr '\n' ' ')"
     unzip -q "$1" -d "$unpacked"
-    while read -r file; do
-        case ${file##*/} in
-        Varnock.exe) kind=gui ;;
-        varnock-cli.exe) kind=console ;;
-        *.dll) kind=dll ;;
-        *) die "${1##*/} holds ${file#"$unpacked"/}, which this check does not know" ;;
-        esac
-        entries+=("$file=$kind")
-        if [ $signing = 1 ] && ! osslsigncode verify -CAfile "$tmp/ca.pem" -TSA-CAfile "$tmp/ca.pem" -require-leaf-hash "sha256:$leaf" \
+    entries=("$unpacked/$top/Varnock.exe=gui" "$unpacked/$top/varnock-cli.exe=console"
+        "$unpacked/$top/virtual-adapter/Qelvo_CAN.dll=dll")
+    for file in "${entries[@]%=*}"; do
+        [ $signing = 1 ] || continue
+        if ! osslsigncode verify -CAfile "$tmp/ca.pem" -TSA-CAfile "$tmp/ca.pem" -require-leaf-hash "sha256:$leaf" \
             -in "$file" >"$tmp/verify.log" 2>&1; then
             cat "$tmp/verify.log" >&2
-            die "${file#"$unpacked"/} in ${1##*/} is not signed by $VARNOCK_SIGN_PKCS12"
+            die "${file#"$unpacked"/} in $zip is not signed by $VARNOCK_SIGN_PKCS12"
         fi
-    done < <(find "$unpacked" -type f \( -iname '*.exe' -o -iname '*.dll' \) | sort)
-    # The window, the console program and the virtual adapter (Packaging.cmake).
-    [ ${#entries[@]} = 3 ] || die "${1##*/} holds ${#entries[@]} programs and DLLs, not 3"
+        # A requested time stamp is there and verifies: without it the
+        # signatures die with the certificate.
+        [ -z "${VARNOCK_SIGN_TIMESTAMP_URL:-}" ] || grep -q '^Timestamp Server Signature verification: ok' "$tmp/verify.log" ||
+            { cat "$tmp/verify.log" >&2; die "${file#"$unpacked"/} in $zip carries no verified time stamp"; }
+    done
     bash tests/inspect/check-hardening.sh "$2" tests/inspect/imports.txt "${entries[@]}" ||
-        die "${1##*/} fails the hardening check (above)"
+        die "$zip fails the hardening check (above)"
 }
 
 mkdir -p "$stage"
@@ -190,10 +206,13 @@ for preset in windows-x86 windows-x64; do
 done
 (cd "$stage" && sha256sum Varnock-*.zip >SHA256SUMS)
 if [ $signing = 1 ]; then
-    gpg --local-user "$VARNOCK_GPG_KEY" --armor --detach-sign --output "$stage/SHA256SUMS.asc" "$stage/SHA256SUMS"
-    gpg --verify "$stage/SHA256SUMS.asc" "$stage/SHA256SUMS" 2>"$tmp/gpg.log" ||
-        { cat "$tmp/gpg.log" >&2; die "SHA256SUMS.asc does not verify"; }
-    echo "release: SHA256SUMS signed with OpenPGP key $VARNOCK_GPG_KEY"
+    # VALIDSIG ends with the primary key's fingerprint, whichever of its
+    # subkeys signed.
+    gpg --local-user "$gpg_fpr" --armor --detach-sign --output "$stage/SHA256SUMS.asc" "$stage/SHA256SUMS"
+    gpg --status-fd 1 --verify "$stage/SHA256SUMS.asc" "$stage/SHA256SUMS" 2>"$tmp/gpg.log" >"$tmp/gpg.status" &&
+        awk -v f="$gpg_fpr" '$2 == "VALIDSIG" && $NF == f { ok = 1 } END { exit !ok }' "$tmp/gpg.status" ||
+        { cat "$tmp/gpg.log" >&2; die "SHA256SUMS.asc does not verify as signed by $gpg_fpr"; }
+    echo "release: SHA256SUMS signed with OpenPGP key $gpg_fpr"
 fi
 
 mv "$stage" dist
