@@ -36,7 +36,10 @@ while IFS= read -r file; do
         line=${found%%:*}
         directive=${found#*:}
         name=${directive#*[\"<]} name=${name%%[\">]*} part=${name%%/*}
-        if [ -n "$part" ] && [ "$part" != "$name" ] && [ -n "${may_use[$part]+set}" ]; then
+        # Through . or .. a path can reach any layer from any first part.
+        if [[ /$name/ == */./* || /$name/ == */../* ]]; then
+            layer="a path through . or .."
+        elif [ -n "$part" ] && [ "$part" != "$name" ] && [ -n "${may_use[$part]+set}" ]; then
             layer=$part  # ours, whatever its brackets
         else
             case $directive in
