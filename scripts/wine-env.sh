@@ -58,7 +58,10 @@ varnock_start_xvfb() {
     why="took no display in 20 s"
     for _ in $(seq 200); do
         # A whole line: the number is written at once, with its newline.
-        if read -r n <"$out"; then why=; break; fi
+        if read -r n <"$out"; then
+            [[ $n =~ ^[0-9]+$ ]] && why= || why="wrote '$n' for its display"
+            break
+        fi
         kill -0 "$VARNOCK_XVFB_PID" 2>/dev/null || { why="exited"; break; }
         sleep 0.1
     done
