@@ -20,8 +20,12 @@ else()
             "checkout, set SOURCE_DATE_EPOCH to the seconds since 1970 to stamp.")
     endif()
 endif()
-if(NOT VARNOCK_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
-    message(FATAL_ERROR "SOURCE_DATE_EPOCH is '${VARNOCK_SOURCE_DATE_EPOCH}', not a number of seconds")
+# A PE time stamp is 32 bits: a larger number would be cut, or taken by the
+# linker as no stamp at all and replaced by the time of the link.
+string(LENGTH "${VARNOCK_SOURCE_DATE_EPOCH}" varnock_epoch_digits)
+if(NOT VARNOCK_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$" OR varnock_epoch_digits GREATER 10
+   OR VARNOCK_SOURCE_DATE_EPOCH GREATER 4294967295)
+    message(FATAL_ERROR "SOURCE_DATE_EPOCH is '${VARNOCK_SOURCE_DATE_EPOCH}', not a number of seconds up to 4294967295")
 endif()
 foreach(lang C CXX)
     set(CMAKE_${lang}_LINKER_LAUNCHER ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${VARNOCK_SOURCE_DATE_EPOCH})
