@@ -115,7 +115,8 @@ fi
 if [ -e .git ]; then
     changes=$(git status --porcelain) ||
         die "git cannot read this checkout (above), so its changes are unknown."
-    [ -z "$changes" ] || die "the tree has uncommitted changes; a release is what a commit builds."
+    [ -z "$changes" ] || die "the tree has uncommitted changes or untracked files; a release is what a commit builds:" \
+        "$(head -5 <<<"$changes" | tr '\n' ' ')"
 elif [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
     die "not a git checkout; set SOURCE_DATE_EPOCH (seconds since 1970) to stamp the programs."
 fi
@@ -132,7 +133,7 @@ if [ $signing = 1 ]; then
     openssl pkcs12 "${p12[@]}" -noout ||
         die "cannot open $VARNOCK_SIGN_PKCS12 with the password in $VARNOCK_SIGN_PASSWORD_FILE"
     # Exactly one key: a name that matches two would sign with the first.
-    gpg_fpr=$(gpg --with-colons --list-secret-keys -- "$VARNOCK_GPG_KEY" 2>/dev/null |
+    gpg_fpr=$({ gpg --with-colons --list-secret-keys -- "$VARNOCK_GPG_KEY" 2>/dev/null || true; } |
         awk -F: '$1 == "sec" { n++; want = 1; next } want && $1 == "fpr" { f = $10; want = 0 } END { if (n == 1) print f }')
     [ -n "$gpg_fpr" ] || die "VARNOCK_GPG_KEY=$VARNOCK_GPG_KEY names no secret OpenPGP key, or more than one: give its fingerprint"
     # What the zips' programs must verify against: the certificate's chain
