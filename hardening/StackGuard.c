@@ -11,7 +11,7 @@ void* __stack_chk_guard = VARNOCK_UNSEEDED_STACK_GUARD;
 
 // Neither function may check a guard itself: the seed changes the guard under
 // its own frame, and the end runs once a guard is broken. Built with a
-// packager's -fstack-protector-all, every program would end before main.
+// packager's -fstack-protector-strong, every program would end before main.
 
 // A constructor, as in the runtime: it runs before main, WinMain or wmain.
 // Should RtlGenRandom fail, what the process has still beats the public
