@@ -69,14 +69,19 @@ varnock_start_xvfb() {
     if [ -n "$why" ]; then
         echo "wine-env: Xvfb $why; it said:" >&2
         sed 's/^/    /' "$log" >&2
-        kill "$VARNOCK_XVFB_PID" 2>/dev/null || true
-        wait "$VARNOCK_XVFB_PID" 2>/dev/null || true
-        unset VARNOCK_XVFB_PID
+        varnock_stop_xvfb
         rm -f "$out" "$log"
         return 1
     fi
     rm -f "$out" "$log"
     export DISPLAY=":$n"
+}
+
+varnock_stop_xvfb() {
+    [ -n "${VARNOCK_XVFB_PID:-}" ] || return 0
+    kill "$VARNOCK_XVFB_PID" 2>/dev/null || true
+    wait "$VARNOCK_XVFB_PID" 2>/dev/null || true
+    unset VARNOCK_XVFB_PID
 }
 
 varnock_wine_up() {
@@ -90,9 +95,5 @@ varnock_wine_up() {
 
 varnock_wine_down() {
     wineserver -k 2>/dev/null || true
-    if [ -n "${VARNOCK_XVFB_PID:-}" ]; then
-        kill "$VARNOCK_XVFB_PID" 2>/dev/null || true
-        wait "$VARNOCK_XVFB_PID" 2>/dev/null || true
-        unset VARNOCK_XVFB_PID
-    fi
+    varnock_stop_xvfb
 }
