@@ -61,8 +61,9 @@ for entry in "$@"; do
                    /^\t[0-9a-f]+\t +[0-9]+  [A-Za-z_][A-Za-z0-9_]*$/ {print dll " " $3; next}
                    {sub(/^\t/, ""); print "! " dll ": " $0}' <<<"$dump")
     allowed=$(awk -v arch="$machine" '!/^#/ && NF && ($4 == "both" || $4 == arch) {print tolower($1) " " $2}' "$allow")
-    unknown=$(comm -23 <(grep -v '^! ' <<<"$imports" | sort -u) <(sort -u <<<"$allowed"))
-    count=$(grep -v '^! ' <<<"$imports" | sort -u | grep -c .)
+    readable=$(grep -v '^! ' <<<"$imports" | sort -u)
+    unknown=$(comm -23 - <(sort -u <<<"$allowed") <<<"$readable")
+    count=$(grep -c . <<<"$readable")
     [ "$count" -gt 0 ] || problems+=("no imports read")
     while read -r dll function; do
         [ -n "$dll" ] && problems+=("imports $dll $function, which $(basename "$allow") lacks for $machine")
