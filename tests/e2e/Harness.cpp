@@ -69,27 +69,12 @@ std::string Utf8(const std::wstring& text)
 
 // ---- Windows of another process ---------------------------------------------
 
-std::wstring ClassName(HWND window)
-{
-    wchar_t name[64] = {};
-    GetClassNameW(window, name, 64);
-    return name;
-}
-
 std::wstring WindowText(HWND window)
 {
     if (window == nullptr)
         return L"<no window>";
-    DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &length))
-        return L"<no answer>";
-    std::wstring text(length + 1, L'\0');
-    DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                             SMTO_ABORTIFHUNG, kMessageTimeoutMs, &copied))
-        return L"<no answer>";
-    text.resize(std::min<size_t>(copied, length));
-    return text;
+    std::wstring text;
+    return otherwindows::ReadText(window, kMessageTimeoutMs, text) ? text : L"<no answer>";
 }
 
 std::wstring WithoutLineFeeds(std::wstring text)
@@ -111,55 +96,20 @@ POINT Centre(const RECT& rect)
     return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
 }
 
-namespace {
-
-struct WindowSearch {
-    DWORD processId;
-    std::vector<HWND> found;
-};
-
-// A callback of the system's calling convention, which a lambda is not on i686.
-BOOL CALLBACK CollectWindowOf(HWND window, LPARAM context)
-{
-    auto* search = reinterpret_cast<WindowSearch*>(context);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == search->processId)
-        search->found.push_back(window);
-    return TRUE;
-}
-
-}  // namespace
-
-std::vector<HWND> TopLevelWindows(DWORD processId)
-{
-    WindowSearch search{processId, {}};
-    EnumWindows(CollectWindowOf, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 std::optional<Dialog> OwnedDialog(HWND owner)
 {
-    DWORD processId = 0;
-    GetWindowThreadProcessId(owner, &processId);
-    for (HWND window : TopLevelWindows(processId)) {
-        if (GetWindow(window, GW_OWNER) != owner || !IsWindowVisible(window) || ClassName(window) != L"#32770")
-            continue;
-        Dialog dialog{window, WindowText(window), {}, {}};
-        for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-            // An icon control's "text" is its resource id.
-            const LONG style = GetWindowLongW(child, GWL_STYLE);
-            if (Upper(ClassName(child)) != L"STATIC" || (style & SS_TYPEMASK) == SS_ICON)
-                continue;
-            const std::wstring text = WindowText(child);
-            if (!text.empty())
-                dialog.texts.push_back(text);
-        }
-        if (!dialog.texts.empty())
-            dialog.text = dialog.texts.front();
-        return dialog;
+    const HWND window = otherwindows::OwnedDialog(owner);
+    if (window == nullptr)
+        return std::nullopt;
+    Dialog dialog{window, WindowText(window), {}, {}};
+    for (HWND control : otherwindows::StaticTextControls(window)) {
+        const std::wstring text = WindowText(control);
+        if (!text.empty())
+            dialog.texts.push_back(text);
     }
-    return std::nullopt;
+    if (!dialog.texts.empty())
+        dialog.text = dialog.texts.front();
+    return dialog;
 }
 
 bool WineDrawsTheFrames()
@@ -484,12 +434,10 @@ Varnock::Varnock(const std::map<std::wstring, std::wstring>& environment, const 
     ResumeThread(m_process.hThread);
     WaitForInputIdle(m_process.hProcess, static_cast<DWORD>(kWait.count()));
     WaitFor([&] {
-        for (HWND window : TopLevelWindows(m_process.dwProcessId)) {
-            if (ClassName(window) == L"#32770" && GetWindow(window, GW_OWNER) == nullptr && IsWindowVisible(window)) {
-                m_main = window;
-                m_guiThread = GetWindowThreadProcessId(window, nullptr);
-                return true;
-            }
+        m_main = otherwindows::MainWindow(m_process.dwProcessId, L"#32770");
+        if (m_main != nullptr) {
+            m_guiThread = GetWindowThreadProcessId(m_main, nullptr);
+            return true;
         }
         return Exited(Milliseconds(0));
     });

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "otherwindows/OtherWindows.h"
+
 namespace e2e {
 
 using Milliseconds = std::chrono::milliseconds;
@@ -59,9 +61,11 @@ std::wstring ArtifactDirectory();  // <build>/artifacts, created on demand
 std::wstring Utf16(const std::string& utf8);
 std::string Utf8(const std::wstring& text);
 
-// ---- Windows of another process ---------------------------------------------
-std::wstring ClassName(HWND window);
-std::wstring WindowText(HWND window);                // WM_GETTEXT, with a timeout
+// ---- Windows of another process (finding them: otherwindows/) ---------------
+using otherwindows::ClassName;
+using otherwindows::TopLevelWindows;
+// WM_GETTEXT with a timeout; "<no window>" or "<no answer>" show in a failure.
+std::wstring WindowText(HWND window);
 std::wstring WithoutLineFeeds(std::wstring text);    // also drops carriage returns
 RECT WindowRect(HWND window);
 POINT Centre(const RECT& rect);
@@ -73,7 +77,6 @@ struct Dialog {
     std::vector<std::wstring> texts;  // of its static text controls, in order
     std::wstring text;                // the first of them: a message box's message
 };
-std::vector<HWND> TopLevelWindows(DWORD processId);
 std::optional<Dialog> OwnedDialog(HWND owner);
 
 // With no window manager on the display, Wine leaves the frame of a window

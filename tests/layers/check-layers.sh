@@ -19,6 +19,7 @@ declare -A may_use=(
     [app]="ui platform res"
     [cli]="actions ledger device text system"
     [vadapter]="device system"
+    [otherwindows]="system"
 )
 
 cd "${1:-$(dirname "$0")/../..}" || exit 2
