@@ -1,5 +1,6 @@
 #!/bin/bash
-# Builds the two Windows presets and runs the benchmark (bench/Bench.cpp):
+# Builds the two Windows presets and runs the benchmark (bench/, whose driver is
+# bench/Bench.cpp; each other file there is one thing it measures):
 # Varnock.exe against the least code showing its window, started in turn under
 # wine64 in Xvfb, varnock-cli.exe write-suffix against the least C program
 # making the same library calls, varnock-cli.exe provision on a ledger of

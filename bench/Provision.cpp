@@ -1,0 +1,127 @@
+#include "bench/Provision.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "bench/ConsoleRun.h"
+#include "bench/Fail.h"
+#include "bench/Figures.h"
+#include "bench/Files.h"
+
+namespace bench {
+
+namespace {
+
+constexpr char kProvisionedSerial[] = "VN240001";  // the pool's first: kept free in the ledger
+
+// A ledger of kLedgerLines lines as stations write it: a reserved row, then
+// provisioned (or now and then failed) per run, and a last reserved row whose
+// run died. Most serials are of other batches; every hundredth run gave out
+// one of the adapter's batch (VN240050 to VN240098). Its first suffix, 01,
+// stays free, so that every run gives out VN240001. `factory` is the
+// adapter's record: each row's is that with the row's old serial.
+std::string MakeLedger(const std::vector<unsigned char>& factory)
+{
+    std::string ledger =
+        "\xEF\xBB\xBFtime,station,event,old_serial,new_serial,hardware,firmware,product,record,exit_code\r\n";
+    static const char digits[] = "0123456789abcdef";
+    for (int line = 2, run = 0; line <= kLedgerLines; ++run) {
+        const std::string oldSerial = run % 2 ? Format("VN2399%02d", run % 99 + 1) : "VN240017";
+        const std::string newSerial =
+            run % 100 == 7 ? Format("VN2400%02d", 50 + run / 100 % 49) : Format("VN1%05d", run);
+        std::vector<unsigned char> record = factory;
+        std::memcpy(&record[11], oldSerial.data(), 8);
+        std::string hex;
+        for (unsigned char byte : record) hex += {digits[byte >> 4], digits[byte & 0x0F]};
+        const std::string fields = Format(",%s,%s,V2.0,0213,Virtual CAN,", oldSerial.c_str(), newSerial.c_str()) + hex;
+        const std::string time = Format("2026-01-%02dT%02d:%02d:%02dZ", 5 + run / 1000, 8 + run % 1000 / 120,
+                                        run % 120 / 2, run % 2 * 30);
+        const std::string station = Format("LINE%d-PC", run % 3 + 1);
+        const char* const closing = run % 50 == 25 ? "failed" : "provisioned";
+        const char* const exitCode = run % 50 == 25 ? (run % 100 == 25 ? "7" : "6") : "";
+        ledger += time + ',' + station + ",reserved" + fields + ",\r\n";
+        if (++line > kLedgerLines) break;
+        ledger += Format("%s,%s,%s", time.c_str(), station.c_str(), closing) + fields + ',' + exitCode + "\r\n";
+        ++line;
+    }
+    return ledger;
+}
+
+}  // namespace
+
+// varnock-cli.exe provision and write-suffix take turns, swapping places every
+// pair. Before each provision run, outside the timed part, the image gets the
+// factory record back and the ledger its 10,000 lines, so that every run
+// provisions the same adapter against the same ledger. The ledger is named
+// relative to the current folder, the temp folder, as an operator's batch file
+// would, and within the program's 64 characters.
+ProvisionFigures RunProvision(const std::wstring& folder, const std::wstring& image, int runs)
+{
+    const std::wstring cli = folder + L"varnock-cli.exe";
+    wchar_t temp[MAX_PATH];
+    if (!GetTempPathW(MAX_PATH, temp) || !SetCurrentDirectoryW(temp)) Fail("cannot go to the temp folder");
+    const std::wstring ledger = L"varnock-bench-" + std::to_wstring(GetCurrentProcessId()) + L".csv";
+    const std::wstring master = L"varnock-bench-" + std::to_wstring(GetCurrentProcessId()) + L"-ledger.csv";
+    std::string output;
+
+    // The factory record, as the adapter makes it on first use.
+    DeleteFileW(image.c_str());
+    RunToExitMs(cli, L"read", "varnock-cli.exe read", output);
+    std::vector<unsigned char> factory;
+    if (!FileBytes(image, factory) || factory.size() != 52) Fail("no factory record in the image");
+    const std::string ledgerBytes = MakeLedger(factory);
+    PutFile(master, ledgerBytes.data(), ledgerBytes.size(), "the ledger");
+    const std::string expected = Format("old-serial: VN240017\r\nnew-serial: %s\r\nledger-line: %d\r\n",
+                                        kProvisionedSerial, kLedgerLines + 2);
+
+    const wchar_t* const suffixes[] = {L"A1", L"B2"};
+    ProvisionFigures figures;
+    for (int i = -1; i < runs; ++i) {  // run -1 warms up
+        const bool provisionFirst = i % 2 == 0;
+        double provisionMs = 0, writeSuffixMs = 0;
+        for (int turn = 0; turn < 2; ++turn) {
+            if ((turn == 0) == provisionFirst) {
+                PutFile(image, factory.data(), factory.size(), "the image");
+                if (!CopyFileW(master.c_str(), ledger.c_str(), FALSE)) Fail("cannot copy the ledger");
+                provisionMs = RunToExitMs(cli, L"provision " + ledger, "varnock-cli.exe provision", output);
+                if (output != expected) Fail("varnock-cli.exe provision printed: %s", output.c_str());
+                // The two lines it appended: the reservation, then the outcome.
+                std::vector<unsigned char> after;
+                const std::string added = FileBytes(ledger, after) && after.size() > ledgerBytes.size()
+                                              ? std::string(after.begin() + ledgerBytes.size(), after.end())
+                                              : std::string();
+                if (std::count(added.begin(), added.end(), '\n') != 2 ||
+                    added.find(std::string(",reserved,VN240017,") + kProvisionedSerial) == std::string::npos ||
+                    added.find(std::string(",provisioned,VN240017,") + kProvisionedSerial) == std::string::npos)
+                    Fail("varnock-cli.exe provision appended: %s", added.c_str());
+            } else {
+                const wchar_t* const suffix = suffixes[(i + 1) % 2];
+                writeSuffixMs = RunToExitMs(cli, std::wstring(L"write-suffix ") + suffix, "varnock-cli.exe", output);
+                if (output.find("new-serial: ") == std::string::npos ||
+                    output.find(Narrow(suffix) + "\r\n") == std::string::npos)
+                    Fail("varnock-cli.exe write-suffix %s printed: %s", Narrow(suffix).c_str(), output.c_str());
+            }
+        }
+        if (i < 0) continue;
+        figures.provisionMs.push_back(provisionMs);
+        figures.writeSuffixMs.push_back(writeSuffixMs);
+    }
+    DeleteFileW(ledger.c_str());
+    DeleteFileW(master.c_str());
+    return figures;
+}
+
+void PrintProvision(const ProvisionFigures& figures, int runs, bool raw)
+{
+    std::printf("\nvarnock-cli.exe provision on a ledger of %d lines (reading it, the same five library calls,\n"
+                "appending two lines) against write-suffix: %d runs of each after one warm-up pair, pair by\n"
+                "pair, the order swapped every pair. Before each provision run, outside the timed part, the\n"
+                "image is reset to the factory record and the ledger to its %d lines.\n",
+                kLedgerLines, runs, kLedgerLines);
+    PrintPairTable("provision", "write-suffix", "provision / write-suffix, pair by pair", figures.provisionMs, figures.writeSuffixMs, runs, raw);
+}
+
+}  // namespace bench
