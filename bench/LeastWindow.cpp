@@ -14,6 +14,14 @@ namespace {
 DeviceLibrary g_library;
 DeviceInfo g_leastInfo;
 
+// Both of Varnock's actions begin by taking the seven fields' texts, so the
+// floor does too.
+void TakeTexts(HWND window)
+{
+    wchar_t text[64];
+    for (const int id : kFieldIds) GetDlgItemTextW(window, id, text, 64);
+}
+
 // The seven display texts, roughly as Varnock builds them.
 void ShowRecord(HWND window, const DeviceInfo& info)
 {
@@ -34,12 +42,14 @@ void ShowRecord(HWND window, const DeviceInfo& info)
 LRESULT CALLBACK LeastWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_COMMAND && LOWORD(wParam) == kIdOpen) {
+        TakeTexts(window);
         g_library.DeviceOpen(DEVICE_TYPE_ADAPTER, DEVICE_INDEX_FIRST, 0);
         if (g_library.DeviceInfoRead(DEVICE_TYPE_ADAPTER, DEVICE_INDEX_FIRST, &g_leastInfo) == DEVICE_RESULT_OK)
             ShowRecord(window, g_leastInfo);
         return 0;
     }
     if (message == WM_COMMAND && LOWORD(wParam) == kIdWrite) {
+        TakeTexts(window);
         const DeviceResult written = g_library.DeviceInfoWrite(DEVICE_TYPE_ADAPTER, DEVICE_INDEX_FIRST, &g_leastInfo);
         MessageBoxW(window, written == DEVICE_RESULT_OK ? kWriteSucceeded : L"write failed", L"Varnock",
                     MB_OK | MB_ICONEXCLAMATION);
