@@ -55,6 +55,10 @@ void Click(HWND window, int id)
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(window, id)));
 }
 
+// Both windows make their boxes on their one GUI thread; searching only it
+// keeps the polling light while the clock runs.
+constexpr bool kOwnerThreadOnly = true;
+
 // "打开": from the click until the product-name field is filled in again.
 // All seven fields are emptied first, so that every one changes, as on the
 // first read: a window that leaves unchanged texts alone does the whole work.
@@ -71,7 +75,7 @@ double ClickReadMs(const ActionWindow& target)
     // Each question waits until the window's thread has time for it, so the
     // first answer after the handler is the one that sees the new text.
     while (Call(field, WM_GETTEXTLENGTH) == 0) {
-        if (const HWND box = otherwindows::OwnedDialog(target.window))
+        if (const HWND box = otherwindows::OwnedDialog(target.window, kOwnerThreadOnly))
             Fail("the read action in %s said \"%s\"", target.name, Narrow(MessageBoxText(box)).c_str());
         if (NowMs() - started > kTimeoutMs) Fail("the read action in %s changed nothing", target.name);
     }
@@ -88,7 +92,7 @@ double ClickWriteMs(const ActionWindow& target)
     const double started = NowMs();
     Click(target.window, kIdWrite);
     HWND box;
-    while (!(box = otherwindows::OwnedDialog(target.window))) {
+    while (!(box = otherwindows::OwnedDialog(target.window, kOwnerThreadOnly))) {
         Call(target.window, WM_NULL);  // waits while the handler runs
         if (NowMs() - started > kTimeoutMs) Fail("the write action in %s showed no message", target.name);
     }

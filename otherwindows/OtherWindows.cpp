@@ -71,12 +71,19 @@ HWND MainWindow(DWORD processId, const wchar_t* className, const wchar_t* title)
     return nullptr;
 }
 
-HWND OwnedDialog(HWND owner)
+HWND OwnedDialog(HWND owner, bool ownerThreadOnly)
 {
-    // The owner's thread only: far fewer windows than the desktop's, which
-    // matters to the benchmark, which asks in a loop while it times.
     DialogSearch search{owner, nullptr};
-    EnumThreadWindows(GetWindowThreadProcessId(owner, nullptr), MatchOwnedDialog, reinterpret_cast<LPARAM>(&search));
+    if (ownerThreadOnly) {
+        EnumThreadWindows(GetWindowThreadProcessId(owner, nullptr), MatchOwnedDialog,
+                          reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
+    DWORD processId = 0;
+    GetWindowThreadProcessId(owner, &processId);
+    for (HWND window : TopLevelWindows(processId))
+        if (!MatchOwnedDialog(window, reinterpret_cast<LPARAM>(&search)))
+            break;
     return search.found;
 }
 

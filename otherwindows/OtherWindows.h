@@ -20,8 +20,10 @@ std::vector<HWND> TopLevelWindows(DWORD processId);
 HWND MainWindow(DWORD processId, const wchar_t* className, const wchar_t* title = nullptr);
 
 // A visible dialog owned by `owner` (a message box, the About box), made by
-// the owner's thread as those are; nullptr while there is none.
-HWND OwnedDialog(HWND owner);
+// any thread of its process; nullptr while there is none. `ownerThreadOnly`
+// looks at the owner's thread alone, far fewer windows than the desktop's,
+// for a caller that asks in a loop while it times.
+HWND OwnedDialog(HWND owner, bool ownerThreadOnly = false);
 
 // The window's text, asked by message; false if its thread did not answer
 // within `timeoutMs` (each of the two messages).
