@@ -2,7 +2,7 @@
 # The layers, and what each folder's sources may include besides their own
 # folder. Written here once; README.md's layout table says the same in words.
 # "system" is the operating system's headers: any <name.h>, where the C++
-# library's have no ".h". An include whose first path part names a layer is
+# library's have no ".h"; the test framework's are not among them. An include whose first path part names a layer is
 # that layer, in quotes or brackets. Tests, fuzzers and the benchmark may
 # include any layer. Prints every #include that crosses a layer, and fails if
 # there is one.
@@ -42,6 +42,8 @@ while IFS= read -r file; do
             layer="a path through . or .."
         elif [ -n "$part" ] && [ "$part" != "$name" ] && [ -n "${may_use[$part]+set}" ]; then
             layer=$part  # ours, whatever its brackets
+        elif [[ $part == gtest || $part == gmock ]]; then
+            layer="the test framework"  # only tests may use it
         else
             case $directive in
             *'<'*'.h>'*) layer=system ;;
