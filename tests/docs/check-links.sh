@@ -5,11 +5,21 @@
 set -euo pipefail
 export LC_ALL=C.UTF-8
 cd "$1"
+prose() {  # the file without code: fenced and indented blocks, `spans`
+    awk '/^ *(```|~~~)/ { fenced = !fenced; next } !fenced && !/^    / { print }' "$1" | sed 's/`[^`]*`//g'
+}
 slugs() {  # the anchors of a file's headings
-    sed -n 's/^#\{1,6\} \+//p' "$1" | tr '[:upper:]' '[:lower:]' | sed 's/[^[:alnum:] _-]//g; s/ /-/g'
+    prose "$1" | sed -n 's/^#\{1,6\} \+//p' | tr '[:upper:]' '[:lower:]' | sed 's/[^[:alnum:] _-]//g; s/ /-/g'
+}
+targets() {  # inline links, and reference definitions
+    prose "$1" | grep -o '\](\([^)]*\))' | sed 's/^](//; s/)$//' || true
+    prose "$1" | sed -n 's/^ \{0,3\}\[[^]]*\]: *\([^ ]*\).*/\1/p'
 }
 bad=0 links=0
 for file in README.md docs/*.md vadapter/README.md; do
+    if [[ ! -f $file ]]; then
+        echo "$file: missing"; bad=$((bad + 1)); continue
+    fi
     while IFS= read -r target; do
         links=$((links + 1))
         path=${target%%#*} part=
@@ -21,9 +31,7 @@ for file in README.md docs/*.md vadapter/README.md; do
         elif [[ -n $part ]] && ! slugs "$dest" | grep -qxF -- "$part"; then
             echo "$file: ($target): no heading $part in $dest"; bad=$((bad + 1))
         fi
-    # Not in code: indented blocks and `spans`.
-    done < <(grep -v '^    ' "$file" | sed 's/`[^`]*`//g' | grep -o '\](\([^)]*\))' | sed 's/^](//; s/)$//' |
-             grep -v '^[a-z]*:' || true)
+    done < <(targets "$file" | grep -v '^[a-z]*:')
 done
 echo "links: $links checked, $bad broken"
 [[ $bad -eq 0 && $links -gt 0 ]]
