@@ -56,6 +56,7 @@ std::wstring PrepareVirtualAdapter()
     if (!GetTempPathW(MAX_PATH, temp)) Fail("no temp folder");
     const std::wstring image = std::wstring(temp) + L"varnock-bench-" + std::to_wstring(GetCurrentProcessId()) + L".bin";
     DeleteFileW(image.c_str());  // created with factory content on first use
+    RemoveOnFailure(image);
     SetEnvironmentVariableW(L"VADAPTER_IMAGE", image.c_str());
     SetEnvironmentVariableW(L"VADAPTER_DELAY_MS", L"0");
     for (const wchar_t* name :

@@ -10,11 +10,15 @@ namespace bench {
 
 namespace {
 std::vector<HANDLE> g_children;
+std::vector<std::wstring> g_files;
 }  // namespace
 
 void Fail(const char* format, ...)
 {
     for (HANDLE child : g_children) TerminateProcess(child, 1);
+    // A child may still hold a file open until it is gone.
+    for (HANDLE child : g_children) WaitForSingleObject(child, 2000);
+    for (const std::wstring& path : g_files) DeleteFileW(path.c_str());
     va_list args;
     va_start(args, format);
     std::fputs("bench: ", stderr);
@@ -27,6 +31,11 @@ void Fail(const char* format, ...)
 void WatchChild(HANDLE process)
 {
     g_children.push_back(process);
+}
+
+void RemoveOnFailure(const std::wstring& path)
+{
+    g_files.push_back(path);
 }
 
 void ForgetChild(HANDLE process)

@@ -24,6 +24,9 @@ Running Start(const Program& program, double& startMs)
     if (idle != 0 && !program.console) Fail("%s did not become idle (WaitForInputIdle returned %lu)", program.name, idle);
     while (!(running.window =
                  otherwindows::MainWindow(running.process.dwProcessId, program.className, program.title))) {
+        DWORD code = 0;
+        if (GetExitCodeProcess(running.process.hProcess, &code) && code != STILL_ACTIVE)
+            Fail("%s ended with 0x%lx before it showed its main window", program.name, code);
         if (NowMs() - started > kTimeoutMs) Fail("%s showed no main window", program.name);
         Sleep(1);
     }

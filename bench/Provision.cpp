@@ -65,6 +65,8 @@ ProvisionFigures RunProvision(const std::wstring& folder, const std::wstring& im
     if (!GetTempPathW(MAX_PATH, temp) || !SetCurrentDirectoryW(temp)) Fail("cannot go to the temp folder");
     const std::wstring ledger = L"varnock-bench-" + std::to_wstring(GetCurrentProcessId()) + L".csv";
     const std::wstring master = L"varnock-bench-" + std::to_wstring(GetCurrentProcessId()) + L"-ledger.csv";
+    RemoveOnFailure(temp + ledger);
+    RemoveOnFailure(temp + master);
     std::string output;
 
     // The factory record, as the adapter makes it on first use.
