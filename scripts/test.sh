@@ -21,11 +21,18 @@ echo "test: Xvfb on $DISPLAY, Wine prefix $WINEPREFIX"
 # ctest passes a run with skipped tests; here a skip is a failure, since a
 # test that skips itself checks nothing. ctest names them in its summary.
 run_ctest() {
-    local log=build/ctest-$1.log status
+    local log=build/ctest-$1.log again=build/$1/artifacts/started-again.txt status
+    rm -f "$again"
     set +e
     ctest --preset "$1" 2>&1 | tee "$log"
     status=${PIPESTATUS[0]}
     set -e
+    # Starts that Wine lost and the tests made again: said, so that a rise
+    # is seen, though the run may still pass.
+    if [ -s "$again" ]; then
+        echo "test: $1: Wine lost $(wc -l <"$again") program start(s); each was made again:"
+        sed 's/^/    /' "$again"
+    fi
     if grep -q '^The following tests did not run:' "$log"; then
         echo "test: $1: a test did not run (see above); a skipped test fails the run"
         return 1

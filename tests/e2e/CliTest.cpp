@@ -303,9 +303,19 @@ public:
             startup.hStdError = err;
             std::wstring line = CommandLine(exe, arguments);
             std::wstring block = EnvironmentBlock(environment);
-            if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE,
-                                CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, block.data(), ExeDirectory().c_str(),
-                                &startup, &m_process))
+            const auto start = [&] {
+                return CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE,
+                                      CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, block.data(),
+                                      ExeDirectory().c_str(), &startup, &m_process);
+            };
+            // Wine's answer when the new process dies before its first line
+            // of code: nothing of it ran, so it may be started again.
+            bool started = start();
+            if (!started && GetLastError() == ERROR_INTERNAL_ERROR) {
+                SayStartedAgain("varnock-cli.exe", "error 1359");
+                started = start();
+            }
+            if (!started)
                 ADD_FAILURE() << "cannot start " << Utf8(exe) << ": error " << GetLastError();
         } else {
             ADD_FAILURE() << "cannot create " << Utf8(outPath) << " and " << Utf8(errPath) << ": error "

@@ -125,6 +125,10 @@ std::optional<std::vector<MenuItem>> ReadSystemMenu(HWND window, DWORD guiThread
 // variables, with these added: a CREATE_UNICODE_ENVIRONMENT block.
 std::wstring EnvironmentBlock(const std::map<std::wstring, std::wstring>& environment);
 
+// Says on stderr that Wine lost `program` while starting it and that it is
+// started once more; scripts/test.sh counts these lines.
+void SayStartedAgain(const char* program, const std::string& why);
+
 // ---- One run of Varnock.exe ---------------------------------------------------
 class Varnock {
 public:
@@ -157,6 +161,9 @@ public:
     bool WaitForNoDialog(Milliseconds timeout = kWait) const;
 
 private:
+    void Launch(const std::wstring& exe, std::wstring commandLine, std::wstring block, const std::wstring& directory);
+    void Close();  // terminates the process if it still runs
+
     HANDLE m_job = nullptr;
     PROCESS_INFORMATION m_process{};
     HWND m_main = nullptr;

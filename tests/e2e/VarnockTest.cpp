@@ -129,7 +129,10 @@ void VarnockTest::Start(const std::optional<Record>& record, const Environment& 
     environment[L"VADAPTER_LOG"] = m_log;
     m_app = std::make_unique<Varnock>(environment, arguments);
     ASSERT_EQ(m_app->StartError(), 0u) << "cannot start " << Utf8(ExeDirectory()) << "\\Varnock.exe";
-    ASSERT_TRUE(m_app->Started()) << "Varnock.exe did not show its main window";
+    ASSERT_TRUE(m_app->Started()) << "Varnock.exe did not show its main window; "
+                                  << (m_app->Exited(Milliseconds(0))
+                                          ? "it ended with exit code " + std::to_string(m_app->ExitCode())
+                                          : std::string("it still runs"));
     ASSERT_TRUE(BringToForeground(m_app->Main())) << "the main window does not come to the front";
 }
 
