@@ -149,6 +149,7 @@ for preset in windows-x64 windows-x86; do
         --gtest_filter="$smoke" --gtest_brief=1 >"$work/smoke.log" 2>&1 &&
         grep -q '^\[  PASSED  \] 4 tests' "$work/smoke.log"; then
         echo "runs       $preset signed programs: $(grep '^\[  PASSED' "$work/smoke.log")"
+        grep '; started once more$' "$work/smoke.log" | sed 's/^/           /' || true
     else
         cat "$work/smoke.log"
         fail "$preset: the signed programs fail the smoke test"

@@ -27,11 +27,16 @@ run_ctest() {
     ctest --preset "$1" 2>&1 | tee "$log"
     status=${PIPESTATUS[0]}
     set -e
-    # Starts that Wine lost and the tests made again: said, so that a rise
-    # is seen, though the run may still pass.
+    # Programs the e2e tests started once more because they ended as they
+    # started. Wine loses one now and then; more than one in a preset is
+    # more than Wine's share, and may be the program's own fault.
     if [ -s "$again" ]; then
-        echo "test: $1: Wine lost $(wc -l <"$again") program start(s); each was made again:"
+        echo "test: $1: $(wc -l <"$again") program start(s) made again:"
         sed 's/^/    /' "$again"
+        if [ "$(wc -l <"$again")" -gt 1 ]; then
+            echo "test: $1: more than one start made again fails the run"
+            status=1
+        fi
     fi
     if grep -q '^The following tests did not run:' "$log"; then
         echo "test: $1: a test did not run (see above); a skipped test fails the run"

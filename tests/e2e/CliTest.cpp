@@ -312,7 +312,7 @@ public:
             // of code: nothing of it ran, so it may be started again.
             bool started = start();
             if (!started && GetLastError() == ERROR_INTERNAL_ERROR) {
-                SayStartedAgain("varnock-cli.exe", "error 1359");
+                SayStartedAgain("varnock-cli.exe did not start (error 1359)");
                 started = start();
             }
             if (!started)

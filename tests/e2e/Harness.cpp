@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <gtest/gtest.h>
+
 namespace e2e {
 
 const int kFieldIds[7] = {kChannels, kFirmware, kHardware, kProduct, kSerial, kSuffix, kReserved};
@@ -408,10 +410,11 @@ std::wstring EnvironmentBlock(const std::map<std::wstring, std::wstring>& enviro
     return block;
 }
 
-void SayStartedAgain(const char* program, const std::string& why)
+void SayStartedAgain(const std::string& what)
 {
-    const std::string line =
-        std::string("e2e: Wine lost ") + program + " as it started (" + why + "); starting it again";
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string name = test != nullptr ? std::string(test->test_suite_name()) + "." + test->name() : "?";
+    const std::string line = "e2e: " + name + ": " + what + "; started once more";
     std::fprintf(stderr, "%s\n", line.c_str());
     std::fflush(stderr);
     // ctest shows a passing test's output to no one; the file is for test.sh.
@@ -425,11 +428,13 @@ Varnock::Varnock(const std::map<std::wstring, std::wstring>& environment, const 
     const std::wstring directory = ExeDirectory();
     const std::wstring exe = directory + L"\\Varnock.exe";
     const std::wstring commandLine = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
-    // Now and then Wine ends a process while it starts, before any window;
-    // Varnock touches no adapter before its window shows, so start it again.
+    // Now and then Wine loses a process as it starts, before any window.
+    // Varnock touches no adapter before its window shows, so it is started
+    // again; a call it did make stays in the test's log, which both starts
+    // share. test.sh fails a run with more than one such start.
     Launch(exe, commandLine, block, directory);
     if (m_main == nullptr && m_startError == 0 && Exited(Milliseconds(0))) {
-        SayStartedAgain("Varnock.exe", "it ended with exit code " + std::to_string(ExitCode()) + " before its window");
+        SayStartedAgain("Varnock.exe ended before its window (exit code " + std::to_string(ExitCode()) + ")");
         Close();
         Launch(exe, commandLine, block, directory);
     }

@@ -125,9 +125,9 @@ std::optional<std::vector<MenuItem>> ReadSystemMenu(HWND window, DWORD guiThread
 // variables, with these added: a CREATE_UNICODE_ENVIRONMENT block.
 std::wstring EnvironmentBlock(const std::map<std::wstring, std::wstring>& environment);
 
-// Says on stderr that Wine lost `program` while starting it and that it is
-// started once more; scripts/test.sh counts these lines.
-void SayStartedAgain(const char* program, const std::string& why);
+// Says, on stderr and in artifacts/started-again.txt, that a program the
+// test started ended as it started (`what`) and is started once more.
+void SayStartedAgain(const std::string& what);
 
 // ---- One run of Varnock.exe ---------------------------------------------------
 class Varnock {
