@@ -31,9 +31,11 @@ run_ctest() {
     # started. Wine loses one now and then; more than one in a preset is
     # more than Wine's share, and may be the program's own fault.
     if [ -s "$again" ]; then
-        echo "test: $1: $(wc -l <"$again") program start(s) made again:"
+        local starts
+        starts=$(wc -l <"$again")
+        echo "test: $1: $starts program start(s) made again:"
         sed 's/^/    /' "$again"
-        if [ "$(wc -l <"$again")" -gt 1 ]; then
+        if [ "$starts" -gt 1 ]; then
             echo "test: $1: more than one start made again fails the run"
             status=1
         fi

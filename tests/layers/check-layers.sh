@@ -2,10 +2,10 @@
 # The layers, and what each folder's sources may include besides their own
 # folder. Written here once; README.md's layout table says the same in words.
 # "system" is the operating system's headers: any <name.h>, where the C++
-# library's have no ".h"; the test framework's are not among them. An include whose first path part names a layer is
-# that layer, in quotes or brackets. Tests, fuzzers and the benchmark may
-# include any layer. Prints every #include that crosses a layer, and fails if
-# there is one.
+# library's have no ".h"; the test framework's are not among them. An
+# include whose first path part names a layer is that layer, in quotes or
+# brackets. Tests, fuzzers and the benchmark may include any layer. Prints
+# every #include that crosses a layer, and fails if there is one.
 set -uo pipefail
 declare -A may_use=(
     [hardening]="system"
