@@ -28,6 +28,20 @@ as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 apt_install() { as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@"; }
 
+# A mirror in the middle of a sync serves indexes that do not match its
+# Release file, and apt refuses them until the sync has ended.
+apt_update() {
+    local try
+    for try in 1 2 3; do
+        as_root apt-get update -q && return 0
+        [ "$try" -lt 3 ] || break
+        echo "install-deps: apt-get update failed (try $try of 3); trying again in 60 s" >&2
+        sleep 60
+    done
+    echo "install-deps: apt-get update failed 3 times" >&2
+    return 1
+}
+
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     echo "install-deps: adding the i386 architecture to dpkg, for the 32-bit Wine"
     as_root dpkg --add-architecture i386
@@ -36,7 +50,7 @@ dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok insta
 
 if [ ${#missing[@]} -gt 0 ]; then
     echo "install-deps: installing ${missing[*]}"
-    as_root apt-get update -q
+    apt_update
     apt_install "${missing[@]}"
 fi
 
@@ -96,7 +110,7 @@ if [ "${wine32_status:-0}" -ne 0 ]; then
             tail -n +2 <<<"$entry" | as_root tee "$added" >/dev/null
         fi
         echo "install-deps: installing qemu-user from $backports"
-        if ! { as_root apt-get update -q && apt_install -t "$backports" qemu-user; }; then
+        if ! { apt_update && apt_install -t "$backports" qemu-user; }; then
             # A source that does not work is not left behind.
             [ -z "$added" ] || { echo "install-deps: removing $added again" >&2; as_root rm -f "$added"; }
             exit 1
