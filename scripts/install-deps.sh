@@ -29,11 +29,19 @@ as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 apt_install() { as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@"; }
 
 # A mirror in the middle of a sync serves indexes that do not match its
-# Release file, and apt refuses them until the sync has ended.
+# Release file, and apt refuses them (exit code 100) until the sync has
+# ended: that is tried again. A mirror that stays wrong still fails, and so
+# does anything else at once, sudo's refusal among them.
 apt_update() {
-    local try
+    local try status
     for try in 1 2 3; do
-        as_root apt-get update -q && return 0
+        status=0
+        as_root apt-get update -q || status=$?
+        [ "$status" -ne 0 ] || return 0
+        if [ "$status" -ne 100 ]; then
+            echo "install-deps: updating the package lists failed with exit code $status" >&2
+            return 1
+        fi
         [ "$try" -lt 3 ] || break
         echo "install-deps: apt-get update failed (try $try of 3); trying again in 60 s" >&2
         sleep 60
@@ -102,6 +110,12 @@ if [ "${wine32_status:-0}" -ne 0 ]; then
         codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
         backports=$codename-backports
         added=
+        # A source that does not work is not left behind, nor one whose
+        # install was interrupted: a later run would take it as configured.
+        remove_added() { [ -z "$added" ] || { echo "install-deps: removing $added again" >&2; as_root rm -f "$added"; }; }
+        trap remove_added EXIT
+        trap 'exit 130' INT
+        trap 'exit 143' TERM
         entry=$(backports_entry "$codename" "$backports")
         if [ -n "$entry" ]; then
             added=$(head -1 <<<"$entry")
@@ -110,11 +124,8 @@ if [ "${wine32_status:-0}" -ne 0 ]; then
             tail -n +2 <<<"$entry" | as_root tee "$added" >/dev/null
         fi
         echo "install-deps: installing qemu-user from $backports"
-        if ! { apt_update && apt_install -t "$backports" qemu-user; }; then
-            # A source that does not work is not left behind.
-            [ -z "$added" ] || { echo "install-deps: removing $added again" >&2; as_root rm -f "$added"; }
-            exit 1
-        fi
+        apt_update && apt_install -t "$backports" qemu-user || exit 1
+        trap - EXIT INT TERM
     fi
 
     if [ ! -e $binfmt/register ]; then
