@@ -27,8 +27,8 @@ run_ctest() {
     ctest --preset "$1" 2>&1 | tee "$log"
     status=${PIPESTATUS[0]}
     set -e
-    # Programs the e2e tests started once more because they ended as they
-    # started. Wine loses one now and then; more than one in a preset is
+    # Programs started once more because they ended as they started (the
+    # e2e harness and wine-run.sh write the lines). Wine loses one now and then; more than one in a preset is
     # more than Wine's share, and may be the program's own fault.
     if [ -s "$again" ]; then
         local starts
