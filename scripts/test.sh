@@ -28,8 +28,9 @@ run_ctest() {
     status=${PIPESTATUS[0]}
     set -e
     # Programs started once more because they ended as they started (the
-    # e2e harness and wine-run.sh write the lines). Wine loses one now and then; more than one in a preset is
-    # more than Wine's share, and may be the program's own fault.
+    # e2e harness and wine-run.sh write the lines). Wine loses one now and
+    # then; more than one in a preset is more than Wine's share, and may be
+    # the program's own fault.
     if [ -s "$again" ]; then
         local starts
         starts=$(wc -l <"$again")
