@@ -2,8 +2,9 @@
 // each read gives), and as the fields of a row to write. Read a piece at a
 // time, a file must read as it does whole. An accepted file with its
 // completion and one more row appended must read again and still know every
-// serial; a written row must read back as its fields, and be refused only
-// where no ledger line could hold it.
+// serial, as written and as folded; only provisioned rows give serials out.
+// A written row must read back as its fields, and be refused only where no
+// ledger line could hold it.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -26,13 +27,17 @@ void Check(bool ok, const char* what)
 struct Serials : LedgerFieldSink {
     std::vector<std::string> oldSerials;
     std::vector<std::pair<std::string, size_t>> newSerials;
+    std::vector<bool> provisioned;  // of each new serial's row
     std::vector<std::vector<std::string>> rows;
     void Field(size_t line, size_t index, const char* bytes, size_t length) override
     {
         if (index == 0) rows.emplace_back();
         rows.back().emplace_back(bytes, length);
         if (index == 3) oldSerials.emplace_back(bytes, length);
-        if (index == 4) newSerials.emplace_back(std::string(bytes, length), line);
+        if (index == 4) {
+            newSerials.emplace_back(std::string(bytes, length), line);
+            provisioned.push_back(rows.back()[2] == "provisioned");
+        }
     }
 };
 
@@ -88,6 +93,7 @@ void CheckAppending(const uint8_t* data, size_t size, size_t piece)
     }
     LedgerRow row;
     row.time = "2026-12-09T09:14:03Z";
+    row.event = kEventProvisioned;
     row.oldSerial = "=old\"";
     row.newSerial = "new,\r\n";
     CString line;
@@ -97,11 +103,19 @@ void CheckAppending(const uint8_t* data, size_t size, size_t piece)
     Check(after.Parse(longer.data(), longer.size()), "completion and a row keep it a ledger");
     Check(after.Completion().IsEmpty(), "nothing cut after a whole row");
     for (const std::string& serial : read.oldSerials) Check(after.Seen(Text(serial)), "old serials stay seen");
-    for (const auto& given : read.newSerials) {
+    for (size_t i = 0; i < read.newSerials.size(); ++i) {
+        const auto& given = read.newSerials[i];
+        const CString serial = Text(given.first);
+        const CString folded = FoldedSerial(serial.GetString(), given.first.size());
+        Check(folded.GetLength() <= serial.GetLength() &&
+                  FoldedSerial(folded.GetString(), static_cast<size_t>(folded.GetLength())) == folded,
+              "folding never lengthens, and folds once");
+        Check(after.Taken(serial) && after.Taken(folded), "new serials stay taken, as folded too");
         size_t first = 0, again = 0;
         CString time;
-        Check(before.GivenOut(Text(given.first), first, time) && first <= given.second, "given out from its row");
-        Check(after.GivenOut(Text(given.first), again, time) && again == first, "given out from the same row");
+        if (!read.provisioned[i]) continue;
+        Check(before.GivenOut(serial, first, time) && first <= given.second, "given out from its row");
+        Check(after.GivenOut(serial, again, time) && again == first, "given out from the same row");
     }
     size_t at = 0;
     CString time;

@@ -10,7 +10,10 @@ const char kBom[] = "\xEF\xBB\xBF";
 const char kHeader[] = "time,station,event,old_serial,new_serial,hardware,firmware,product,record,exit_code";
 const size_t kFields = 10;
 const char kLoneCr[] = "a carriage return without a line feed";
-const size_t kTimeField = 0, kOldSerialField = 3, kNewSerialField = 4;
+const size_t kTimeField = 0, kStationField = 1, kEventField = 2, kOldSerialField = 3, kNewSerialField = 4,
+             kRecordField = 8, kExitCodeField = 9;
+// The fields a row is judged by; the others only go to a sink.
+constexpr bool Judged(size_t field) { return field <= kNewSerialField || field == kRecordField || field == kExitCodeField; }
 
 // Printable ASCII and TAB, less the comma and the quote: bytes that a field
 // passes without a second look.
@@ -154,7 +157,71 @@ uint32_t Hash(const char* bytes, size_t length)
     return hash;
 }
 
+// The code point at `p` and the bytes it takes; a byte that starts no
+// well-formed sequence stands for itself.
+uint32_t CodePoint(const unsigned char* p, size_t available, size_t& length)
+{
+    size_t missing;
+    length = p[0] < 0x80 ? 1 : Utf8Length(p, available, missing);
+    if (length <= 1) {
+        length = 1;
+        return p[0];
+    }
+    uint32_t c = p[0] & (0xFF >> (length + 1));
+    for (size_t i = 1; i < length; ++i) c = c << 6 | (p[i] & 0x3F);
+    return c;
+}
+
+// What a person does not see, or sees as a gap: every space, zero-width
+// character and line break.
+bool Invisible(uint32_t c)
+{
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0xAD || c == 0x1680 ||
+           c == 0x180E || (c >= 0x2000 && c <= 0x200F) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
+           (c >= 0x205F && c <= 0x2064) || c == 0x3000 || c == 0xFEFF;
+}
+
+// Folds `length` bytes into `out`, which has room for as many; returns how
+// many it wrote. Folding never makes a text longer.
+size_t Fold(const char* bytes, size_t length, char* out)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes);
+    size_t n = 0;
+    for (size_t i = 0; i < length;) {
+        size_t taken;
+        uint32_t c = CodePoint(p + i, length - i, taken);
+        if (c >= 0xFF01 && c <= 0xFF5E) c -= 0xFEE0;  // full-width forms
+        if (!Invisible(c)) {
+            if (c < 0x80)
+                out[n++] = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+            else
+                for (size_t k = 0; k < taken; ++k) out[n++] = static_cast<char>(p[i + k]);
+        }
+        i += taken;
+    }
+    // A spreadsheet's text form, ="VN240001".
+    while (n >= 3 && out[0] == '=' && out[1] == '"' && out[n - 1] == '"') {
+        std::memmove(out, out + 2, n - 3);
+        n -= 3;
+    }
+    return n;
+}
+
 }  // namespace
+
+const char kEventReserved[] = "reserved";
+const char kEventProvisioned[] = "provisioned";
+const char kEventFailed[] = "failed";
+const char kEventSeen[] = "seen";
+
+CString FoldedSerial(const char* bytes, size_t length)
+{
+    char* folded = static_cast<char*>(Grown(nullptr, length));
+    const size_t n = Fold(bytes, length, folded);
+    CString text(folded, n);
+    std::free(folded);
+    return text;
+}
 
 CString LedgerStart() { return CString(kBom) + kHeader + "\r\n"; }
 
@@ -182,12 +249,33 @@ bool LedgerRowText(const LedgerRow& row, CString& text)
     return true;
 }
 
+struct Ledger::Span {
+    uint32_t offset, length;  // in m_text
+};
+
 struct Ledger::Entry {
-    uint32_t offset, length;  // the serial in m_text
+    Span serial;  // folded
     uint32_t hash;
-    uint32_t givenLine;  // the first row giving it out, 0 for none
-    uint32_t timeOffset, timeLength;
+    uint32_t given, reserved;  // the first such row, an index + 1 into m_rows; 0 for none
     bool seen;
+};
+
+struct Ledger::RowKept {
+    uint32_t line;
+    Span time, station, serial, record;
+    int failedCode;
+    uint32_t failedLine;  // 0: not closed by a failed row
+};
+
+// The fields of the row being read that it is judged by.
+struct Ledger::Fields {
+    Scratch field[kFields];
+    const char* Bytes(size_t i) const { return field[i].bytes; }
+    size_t Length(size_t i) const { return field[i].length; }
+    bool Is(size_t i, const char* text) const
+    {
+        return field[i].length == std::strlen(text) && std::memcmp(field[i].bytes, text, field[i].length) == 0;
+    }
 };
 
 namespace {
@@ -293,7 +381,7 @@ private:
             got = 0;
         }
         m_read += got;
-        if (m_read >= UINT32_MAX) {  // the entries' 32-bit offsets and lines
+        if (m_read >= UINT32_MAX / 2) {  // the 32-bit offsets into text kept from it
             m_tooBig = true;
             got = 0;
         }
@@ -325,6 +413,14 @@ private:
     bool Row(bool& done)
     {
         m_rowLine = m_line;
+        for (Scratch& field : m_fields.field) field.length = 0;
+        if (!ReadFields(done)) return false;
+        m_ledger.Take(m_rowLine, m_fields);
+        return true;
+    }
+
+    bool ReadFields(bool& done)
+    {
         for (size_t fields = 1;; ++fields) {
             if (fields > kFields) return m_ledger.Refuse(m_rowLine, "a row of more than 10 fields");
             const size_t index = fields - 1;
@@ -472,7 +568,7 @@ private:
     // A field followed by a comma or by its row's line end.
     void Deliver(size_t index, size_t length, bool doubled)
     {
-        if (m_sink == nullptr && index != kTimeField && index != kOldSerialField && index != kNewSerialField) return;
+        if (m_sink == nullptr && !Judged(index)) return;
         const char* bytes = reinterpret_cast<const char*>(m_p) + m_start;
         if (doubled) {
             char* out = m_unquoted.Room(length);
@@ -489,13 +585,10 @@ private:
             --length;
         }
         if (m_sink != nullptr) m_sink->Field(m_rowLine, index, bytes, length);
-        if (index == kTimeField) {
-            if (length != 0) std::memcpy(m_time.Room(length), bytes, length);
-            m_time.length = length;
-        } else if (index == kOldSerialField) {
-            m_ledger.Note(bytes, length);
-        } else if (index == kNewSerialField) {
-            m_ledger.Note(bytes, length, m_rowLine, m_time.bytes, m_time.length);
+        if (Judged(index)) {
+            Scratch& field = m_fields.field[index];
+            if (length != 0) std::memcpy(field.Room(length), bytes, length);
+            field.length = length;
         }
     }
 
@@ -511,7 +604,8 @@ private:
     size_t m_start = 0;  // the field being read (kept in the window)
     size_t m_line = 1;
     size_t m_rowLine = 1;
-    Scratch m_unquoted, m_time;
+    Scratch m_unquoted;
+    Ledger::Fields m_fields;
     char m_cutCharacter[3] = {};
     size_t m_cutCharacterLength = 0;
 };
@@ -523,10 +617,15 @@ void Ledger::Clear()
     std::free(m_entries);
     std::free(m_slots);
     std::free(m_text);
+    std::free(m_rows);
+    std::free(m_fold);
+    m_fold = nullptr;
+    m_foldCapacity = 0;
     m_entries = nullptr;
     m_slots = nullptr;
     m_text = nullptr;
-    m_entryCount = m_slotCount = m_textLength = m_textCapacity = 0;
+    m_rows = nullptr;
+    m_entryCount = m_slotCount = m_textLength = m_textCapacity = m_rowCount = m_rowCapacity = 0;
     m_completion.Empty();
     m_nextLine = 0;
 }
@@ -543,7 +642,7 @@ bool Ledger::Parse(LedgerSource& source, size_t sizeHint, LedgerFieldSink* field
     m_problem = nullptr;
     m_problemLine = 0;
     m_readFailed = false;
-    if (sizeHint >= UINT32_MAX) return Refuse(1, "too big for a ledger");
+    if (sizeHint >= UINT32_MAX / 2) return Refuse(1, "too big for a ledger");
     // Room, once, for what a ledger of this size holds: a run writes two
     // rows of some 190 bytes that give out one serial, and the old serials
     // are mostly the factory's few. Growing by copies touches fresh memory
@@ -553,8 +652,12 @@ bool Ledger::Parse(LedgerSource& source, size_t sizeHint, LedgerFieldSink* field
     size_t slots = 256;
     while (slots < sizeHint / 128) slots *= 2;
     Resize(slots);
-    m_textCapacity = sizeHint / 4 + 64;
+    // Most of a row is kept: the first row giving out and the first reserving
+    // each serial keep their time, station, serial and record.
+    m_textCapacity = sizeHint / 4 * 3 + 64;
     m_text = static_cast<char*>(Grown(nullptr, m_textCapacity));
+    m_rowCapacity = sizeHint / 128 + 16;
+    m_rows = static_cast<RowKept*>(Grown(nullptr, m_rowCapacity * sizeof *m_rows));
     Reader reader(*this, source, fields);
     const bool read = reader.Read();
     if (reader.m_failedLine != 0 || reader.m_tooBig) {
@@ -581,8 +684,8 @@ size_t Ledger::Slot(const char* serial, size_t length, uint32_t hash) const
     size_t slot = hash & (m_slotCount - 1);
     for (; m_slots[slot] != 0; slot = (slot + 1) & (m_slotCount - 1)) {
         const Entry& entry = m_entries[m_slots[slot] - 1];
-        if (entry.hash == hash && entry.length == length &&
-            (length == 0 || std::memcmp(m_text + entry.offset, serial, length) == 0))
+        if (entry.hash == hash && entry.serial.length == length &&
+            (length == 0 || std::memcmp(m_text + entry.serial.offset, serial, length) == 0))
             break;
     }
     return slot;
@@ -591,24 +694,31 @@ size_t Ledger::Slot(const char* serial, size_t length, uint32_t hash) const
 const Ledger::Entry* Ledger::Find(const CString& serial) const
 {
     if (m_slotCount == 0) return nullptr;
-    const size_t length = static_cast<size_t>(serial.GetLength());
-    const size_t slot = Slot(serial.GetString(), length, Hash(serial.GetString(), length));
+    const CString folded = FoldedSerial(serial.GetString(), static_cast<size_t>(serial.GetLength()));
+    const size_t length = static_cast<size_t>(folded.GetLength());
+    const size_t slot = Slot(folded.GetString(), length, Hash(folded.GetString(), length));
     return m_slots[slot] != 0 ? &m_entries[m_slots[slot] - 1] : nullptr;
 }
 
-Ledger::Entry& Ledger::Insert(const char* serial, size_t length)
+// `serial` as it is written; the entry is the folded serial's.
+Ledger::Entry& Ledger::Insert(const char* written, size_t writtenLength)
 {
+    if (writtenLength + 1 > m_foldCapacity) {
+        m_foldCapacity = writtenLength + 1 > 2 * m_foldCapacity ? writtenLength + 1 : 2 * m_foldCapacity;
+        m_fold = static_cast<char*>(Grown(m_fold, m_foldCapacity));
+    }
+    char* const folded = m_fold;
+    const size_t length = Fold(written, writtenLength, folded);
+    const char* const serial = folded;
     const uint32_t hash = Hash(serial, length);
     const size_t slot = Slot(serial, length, hash);
     if (m_slots[slot] != 0) return m_entries[m_slots[slot] - 1];
     if (2 * (m_entryCount + 1) > m_slotCount) Resize(2 * m_slotCount);  // a ledger denser than most
     Entry& entry = m_entries[m_entryCount];
-    entry.offset = static_cast<uint32_t>(Keep(serial, length));
-    entry.length = static_cast<uint32_t>(length);
+    entry.serial = {static_cast<uint32_t>(Keep(serial, length)), static_cast<uint32_t>(length)};
     entry.hash = hash;
     entry.seen = false;
-    entry.givenLine = 0;
-    entry.timeOffset = entry.timeLength = 0;
+    entry.given = entry.reserved = 0;
     // Not there yet, so the probe ends at a free slot.
     m_slots[Slot(serial, length, hash)] = static_cast<uint32_t>(++m_entryCount);
     return entry;
@@ -640,69 +750,94 @@ size_t Ledger::Keep(const char* bytes, size_t length)
     return m_textLength - length;
 }
 
-namespace {
-
-// A serial as a hand edit may leave it: spaces, a no-break space or a byte
-// order mark around it, or a spreadsheet's ="..." text form. Such a row still
-// names the serial within, so that serial is taken too.
-bool Trimmed(const char*& bytes, size_t& length)
+uint32_t Ledger::Kept(size_t line, const Fields& row)
 {
-    static const char* const kPads[] = {" ", "\t", "\xC2\xA0", "\xEF\xBB\xBF"};
-    const char* b = bytes;
-    size_t n = length;
-    for (bool again = true; again;) {
-        again = false;
-        if (n >= 3 && b[0] == '=' && b[1] == '"' && b[n - 1] == '"') {
-            b += 2;
-            n -= 3;
-            again = true;
-        }
-        for (const char* pad : kPads) {
-            const size_t k = std::strlen(pad);
-            if (n >= k && std::memcmp(b, pad, k) == 0) {
-                b += k;
-                n -= k;
-                again = true;
-            }
-            if (n >= k && std::memcmp(b + n - k, pad, k) == 0) {
-                n -= k;
-                again = true;
-            }
-        }
+    if (m_rowCount == m_rowCapacity) {
+        m_rowCapacity *= 2;
+        m_rows = static_cast<RowKept*>(Grown(m_rows, m_rowCapacity * sizeof *m_rows));
     }
-    if (n == length) return false;
-    bytes = b;
-    length = n;
+    const auto span = [&](size_t field) {
+        return Span{static_cast<uint32_t>(Keep(row.Bytes(field), row.Length(field))),
+                    static_cast<uint32_t>(row.Length(field))};
+    };
+    RowKept& kept = m_rows[m_rowCount];
+    kept.line = static_cast<uint32_t>(line);
+    kept.time = span(kTimeField);
+    kept.station = span(kStationField);
+    kept.serial = span(kNewSerialField);
+    kept.record = span(kRecordField);
+    kept.failedCode = 0;
+    kept.failedLine = 0;
+    return static_cast<uint32_t>(++m_rowCount);
+}
+
+// Every row takes its serials; how, its event says. Only a provisioned row
+// gives a serial out, and only a reserved row reserves one: a failed row
+// closes its run's reservation, and any other serial in a row (an old_serial,
+// a read-back, an event this build does not know, a failed row with no
+// reservation of its own) is seen.
+void Ledger::Take(size_t line, const Fields& row)
+{
+    Insert(row.Bytes(kOldSerialField), row.Length(kOldSerialField)).seen = true;
+    Entry& entry = Insert(row.Bytes(kNewSerialField), row.Length(kNewSerialField));
+    const auto same = [&](Span kept, size_t field) {
+        return kept.length == row.Length(field) &&
+               (kept.length == 0 || std::memcmp(m_text + kept.offset, row.Bytes(field), kept.length) == 0);
+    };
+    if (row.Is(kEventField, kEventProvisioned)) {
+        if (entry.given == 0) entry.given = Kept(line, row);
+    } else if (row.Is(kEventField, kEventReserved)) {
+        if (entry.reserved == 0) entry.reserved = Kept(line, row);
+    } else if (row.Is(kEventField, kEventFailed) && entry.reserved != 0 && m_rows[entry.reserved - 1].failedLine == 0 &&
+               same(m_rows[entry.reserved - 1].serial, kNewSerialField) &&
+               same(m_rows[entry.reserved - 1].station, kStationField) &&
+               same(m_rows[entry.reserved - 1].record, kRecordField)) {
+        RowKept& reserved = m_rows[entry.reserved - 1];
+        reserved.failedLine = static_cast<uint32_t>(line);
+        int code = 0;
+        for (size_t i = 0; i < row.Length(kExitCodeField) && code < 1000; ++i) {
+            const char c = row.Bytes(kExitCodeField)[i];
+            code = c >= '0' && c <= '9' ? code * 10 + (c - '0') : 1000;
+        }
+        reserved.failedCode = code < 1000 ? code : -1;
+    } else {
+        entry.seen = true;
+    }
+}
+
+LedgerEntryRow Ledger::Row(uint32_t kept) const
+{
+    LedgerEntryRow row;
+    if (kept == 0) return row;
+    const RowKept& k = m_rows[kept - 1];
+    const auto text = [&](Span span) { return CString(m_text + span.offset, span.length); };
+    row.line = k.line;
+    row.time = text(k.time);
+    row.station = text(k.station);
+    row.serial = text(k.serial);
+    row.record = text(k.record);
+    row.failedCode = k.failedCode;
+    row.failedLine = k.failedLine;
+    return row;
+}
+
+bool Ledger::History(const CString& serial, SerialHistory& history) const
+{
+    history = SerialHistory();
+    const Entry* entry = Find(serial);
+    if (entry == nullptr) return false;
+    history.given = Row(entry->given);
+    history.reserved = Row(entry->reserved);
+    history.seen = entry->seen;
     return true;
-}
-
-}  // namespace
-
-void Ledger::Note(const char* serial, size_t length)
-{
-    Insert(serial, length).seen = true;
-    if (Trimmed(serial, length)) Insert(serial, length).seen = true;
-}
-
-void Ledger::Note(const char* serial, size_t length, size_t line, const char* time, size_t timeLength)
-{
-    for (bool trimmed = false;; trimmed = true) {
-        Entry& entry = Insert(serial, length);
-        if (entry.givenLine == 0) {
-            entry.givenLine = static_cast<uint32_t>(line);
-            entry.timeOffset = static_cast<uint32_t>(Keep(time, timeLength));
-            entry.timeLength = static_cast<uint32_t>(timeLength);
-        }
-        if (trimmed || !Trimmed(serial, length)) return;
-    }
 }
 
 bool Ledger::GivenOut(const CString& serial, size_t& line, CString& time) const
 {
-    const Entry* entry = Find(serial);
-    if (entry == nullptr || entry->givenLine == 0) return false;
-    line = entry->givenLine;
-    time = CString(m_text + entry->timeOffset, entry->timeLength);
+    SerialHistory history;
+    if (!History(serial, history) || history.given.line == 0) return false;
+    line = history.given.line;
+    time = history.given.time;
     return true;
 }
 

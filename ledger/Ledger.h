@@ -1,7 +1,7 @@
 // The provisioning ledger: a CSV file (UTF-8 with a byte order mark, CRLF)
 // that every station appends one row per event to, and that tells which
-// serials are no longer free. Reading it and writing its rows; the file, its
-// lock and the command are the console program's.
+// serials are no longer free, and how each was taken. Reading it and writing
+// its rows; the file, its lock and the command are the console program's.
 #pragma once
 
 #include <cstddef>
@@ -13,15 +13,43 @@
 struct LedgerRow {
     CString time;       // UTC, like 2026-12-09T09:14:03Z
     CString station;    // the computer's name
-    CString event;      // reserved, provisioned or failed
-    CString oldSerial;  // the adapter's serial as read
+    CString event;      // one of the kEvent… below
+    CString oldSerial;  // the adapter's serial as read (a seen row: as read back)
     CString newSerial;  // the serial this run reserved
     CString hardware;   // V2.0
     CString firmware;   // 0213
     CString product;
     CString record;     // the record as read, 104 lowercase hex digits
-    CString exitCode;   // a failed row's exit code, else empty
+    CString exitCode;   // a failed row's exit code; else empty, or a note
 };
+
+// A run reserves its serial before it writes, then closes the reservation:
+// provisioned (written and checked, or settled later) or failed. A seen row
+// names a serial an adapter read back after a failed write.
+extern const char kEventReserved[], kEventProvisioned[], kEventFailed[], kEventSeen[];
+
+// One row that took a serial, as the ledger keeps it: the first of its kind.
+struct LedgerEntryRow {
+    size_t line = 0;  // 0: no such row
+    CString time, station;
+    CString serial;  // its new_serial exactly as written
+    CString record;  // its record field (the record as read), as written
+    int failedCode = 0;    // a reserved row a failed row closed: that run's exit code
+    size_t failedLine = 0;  // and that row's line
+};
+
+// How the ledger has taken one serial. A serial it does not know is free.
+struct SerialHistory {
+    LedgerEntryRow given;     // the first provisioned row naming it
+    LedgerEntryRow reserved;  // the first reserved row naming it
+    bool seen = false;        // an old_serial, a read-back, or a row of an event this build does not know
+};
+
+// A serial as a person reads it, for comparing: ASCII case, full-width forms
+// as their ASCII letters and digits, and no space, zero-width character or
+// line break of any kind, nor a spreadsheet's ="..." around it. Two serials
+// that fold alike are one serial to the ledger.
+CString FoldedSerial(const char* bytes, size_t length);
 
 // What a new ledger file starts with: the byte order mark, the header, CRLF.
 CString LedgerStart();
@@ -82,11 +110,13 @@ public:
     // The line the next row appended (after the completion) starts on.
     size_t NextLine() const { return m_nextLine; }
 
+    // How `serial` was taken, compared as folded; false when it is free.
+    bool History(const CString& serial, SerialHistory& history) const;
     // The first row that gave `serial` out as its new_serial: its line and time.
     bool GivenOut(const CString& serial, size_t& line, CString& time) const;
-    // Some row's old_serial: an adapter carried it before.
+    // Seen on an adapter (see SerialHistory).
     bool Seen(const CString& serial) const;
-    // Given out or seen: never to be given out again.
+    // Given out, reserved or seen: never to be given out again.
     bool Taken(const CString& serial) const { return Find(serial) != nullptr; }
 
     // The index of the first candidate not taken; `count` when all are.
@@ -94,6 +124,9 @@ public:
 
 private:
     struct Entry;
+    struct Span;
+    struct RowKept;
+    struct Fields;
     class Reader;
 
     void Clear();
@@ -102,11 +135,12 @@ private:
     const Entry* Find(const CString& serial) const;
     // Where `serial` is in m_slots, or the free slot ending its probe.
     size_t Slot(const char* serial, size_t length, uint32_t hash) const;
-    // Given out (with the row's line and time) or seen.
-    void Note(const char* serial, size_t length, size_t line, const char* time, size_t timeLength);
-    void Note(const char* serial, size_t length);
+    // One whole row, by its event.
+    void Take(size_t line, const Fields& row);
     Entry& Insert(const char* serial, size_t length);
     size_t Keep(const char* bytes, size_t length);  // into m_text, its offset
+    uint32_t Kept(size_t line, const Fields& row);  // into m_rows, its index + 1
+    LedgerEntryRow Row(uint32_t kept) const;
     bool Refuse(size_t line, const char* problem);
 
     // Each distinct serial once, found through an open-addressed table. Kept
@@ -116,10 +150,16 @@ private:
     size_t m_entryCount = 0;      // at most half of m_slotCount, so probes stay short
     uint32_t* m_slots = nullptr;  // entry index + 1, or 0 for a free slot
     size_t m_slotCount = 0;       // a power of two
-    // The serials' and times' bytes, one after another.
+    // The serials' bytes, folded, and the kept rows' fields, one after another.
     char* m_text = nullptr;
     size_t m_textLength = 0;
     size_t m_textCapacity = 0;
+    // The rows that first gave out or reserved a serial.
+    RowKept* m_rows = nullptr;
+    size_t m_rowCount = 0;
+    size_t m_rowCapacity = 0;
+    char* m_fold = nullptr;  // a serial being folded
+    size_t m_foldCapacity = 0;
 
     const char* m_problem = nullptr;
     size_t m_problemLine = 0;

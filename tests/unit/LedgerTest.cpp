@@ -22,7 +22,7 @@ const std::string kRecord(104, 'a');
 // The row up to and with new_serial, and what follows it.
 std::string Head(const std::string& oldSerial, const std::string& newSerial, const std::string& time = kTime)
 {
-    return time + ",ST-01,reserved," + oldSerial + "," + newSerial;
+    return time + ",ST-01,provisioned," + oldSerial + "," + newSerial;
 }
 const std::string kTail = ",V2.0,0213,Virtual CAN," + kRecord + ",";
 std::string Row(const std::string& oldSerial, const std::string& newSerial, const std::string& time = kTime)
@@ -36,6 +36,13 @@ struct Given {
     std::string time;
 };
 
+// A reserved row, and the failed row that closed it (0: none).
+struct Reserved {
+    std::string serial;
+    size_t line, failedLine;
+    int failedCode;
+};
+
 struct FileCase {
     const char* name;
     std::string file;
@@ -43,8 +50,9 @@ struct FileCase {
     size_t line;  // NextLine() when accepted, ProblemLine() when refused
     std::string completion = {};
     std::vector<Given> given = {};
-    std::vector<std::string> seen = {};
+    std::vector<std::string> seen = {};  // seen, and never given out
     std::vector<std::string> free = {};
+    std::vector<Reserved> reserved = {};
 };
 
 const std::string kCut = kStart + Row("VN240017", "VN240001");
@@ -57,13 +65,13 @@ const FileCase kFiles[] = {
      true, 5, "",
      {{"VN240001", 2, kTime}, {"VN240002", 4, "2026-12-10T08:00:00Z"}},
      {"VN240017", "VN240099"},
-     {"VN240003", "VN24000", "VN2400011", "vn240001", ""}},
+     {"VN240003", "VN24000", "VN2400011", ""}},
     {"header alone", kStart, true, 2, "", {}, {}, {"VN240001"}},
     {"no byte order mark", kHeader + "\r\n" + Row("VN240017", "VN240001"), true, 3, "", {{"VN240001", 2, kTime}},
      {"VN240017"}, {}},
     {"LF line ends", kBom + kHeader + "\n" + Head("A", "B") + kTail + "\n", true, 3, "", {{"B", 2, kTime}}, {"A"}, {}},
     {"quoted comma, quotes and line breaks",
-     kStart + kTime + ",\"ST,01\",reserved,\"VN\"\"1\",\"VN,2\",V2.0,0213,\"two\r\nlines\nand\rmore\"," + kRecord +
+     kStart + kTime + ",\"ST,01\",provisioned,\"VN\"\"1\",\"VN,2\",V2.0,0213,\"two\r\nlines\nand\rmore\"," + kRecord +
          ",\r\n" +
          Row("VN240017", "VN240001"),
      true, 7, "",
@@ -77,12 +85,34 @@ const FileCase kFiles[] = {
      {"'=VN24", "'@1"}},
     {"empty lines skipped", kStart + "\r\n" + Row("A", "B") + "\n\r\n" + Row("C", "D") + "\r\n", true, 8, "",
      {{"B", 3, kTime}, {"D", 6, kTime}}, {"A", "C"}, {}},
-    {"empty serials", kStart + ",,,,,,,,,\r\n", true, 3, "", {{"", 2, ""}}, {""}, {"A"}},
+    {"empty serials", kStart + ",,,,,,,,,\r\n", true, 3, "", {}, {""}, {"A"}},
     // Hand edits around a serial: it is taken as written and as trimmed.
     {"padded and spreadsheet-quoted serials",
      kStart + Row(" VN240017\xC2\xA0", "\xEF\xBB\xBFVN240001\t") + Row("A", "\"=\"\"VN240002\"\"\""), true, 4, "",
      {{"\xEF\xBB\xBFVN240001\t", 2, kTime}, {"VN240001", 2, kTime}, {"=\"VN240002\"", 3, kTime}, {"VN240002", 3, kTime}},
      {" VN240017\xC2\xA0", "VN240017", "A"}},
+    // Serials typed by hand are the serials a person reads in them.
+    {"hand-typed serials",
+     kStart + Row("A", "VN240001\xE3\x80\x80") +
+         Row("B", "\xEF\xBC\xB6\xEF\xBC\xAE\xEF\xBC\x92\xEF\xBC\x94\xEF\xBC\x90\xEF\xBC\x90\xEF\xBC\x90\xEF\xBC\x92") +
+         Row("C", "VN240003\xE2\x80\x8B") + Row("D", "vn240004") + Row("E", "\"VN24\r\n0005\"") +
+         Row("F", "VN24 0006") + Row("G", "  VN240007") + Row("H", "\xC2\xA0 VN240008\t"),
+     true, 11, "",
+     {{"VN240001", 2, kTime}, {"VN240002", 3, kTime}, {"VN240003", 4, kTime}, {"VN240004", 5, kTime},
+      {"VN240005", 6, kTime}, {"VN240006", 8, kTime}, {"VN240007", 9, kTime}, {"VN240008", 10, kTime}},
+     {"a"}, {"VN240009", "VN24000", "VN2400010"}},
+    // What each event takes: only provisioned gives out, only reserved
+    // reserves; a failed row closes its own run's reservation, and every
+    // other serial is seen. So is a failed row's serial in a ledger whose
+    // failed rows named the serial read back.
+    {"events",
+     kStart + kTime + ",ST-01,reserved,VN240017,VN240001" + kTail + "\r\n" + kTime +
+         ",ST-01,failed,VN240017,VN240001" + kTail + "7\r\n" + kTime + ",ST-01,seen,VN240003," + kTail + "\r\n" +
+         kTime + ",ST-02,reserved,VN240017,VN240004" + kTail + "\r\n" + kTime + ",ST-01,labelled,VN240017,VN240005" +
+         kTail + "\r\n" + kTime + ",ST-01,failed,VN240017,VN240006" + kTail + "7\r\n" + Row("VN240017", "VN240007") +
+         kTime + ",ST-03,failed,VN240017,VN240004" + kTail + "6\r\n",
+     true, 10, "", {{"VN240007", 8, kTime}}, {"VN240003", "VN240005", "VN240006", "VN240017", "VN240004"},
+     {"VN240002", "VN240008"}, {{"VN240001", 2, 3, 7}, {"VN240004", 5, 0, 0}}},
     {"a field longer than the read buffer",
      kStart + Head("A", "\"" + std::string(70000, '"') + "\r\n" + std::string(70000, 'x') + "\"") + kTail + "\r\n" +
          Row("C", "D"),
@@ -190,6 +220,20 @@ void ExpectKnows(const Ledger& ledger, const FileCase& c)
     for (const std::string& serial : c.seen) {
         EXPECT_TRUE(ledger.Seen(serial.c_str())) << serial;
         EXPECT_TRUE(ledger.Taken(serial.c_str())) << serial;
+        const bool given = std::any_of(c.given.begin(), c.given.end(), [&](const Given& g) { return g.serial == serial; });
+        size_t line = 0;
+        CString time;
+        if (!given) {
+            EXPECT_FALSE(ledger.GivenOut(serial.c_str(), line, time)) << serial << " at line " << line;
+        }
+    }
+    for (const Reserved& r : c.reserved) {
+        SerialHistory history;
+        ASSERT_TRUE(ledger.History(r.serial.c_str(), history)) << r.serial;
+        EXPECT_EQ(history.reserved.line, r.line) << r.serial;
+        EXPECT_EQ(history.reserved.failedLine, r.failedLine) << r.serial;
+        EXPECT_EQ(history.reserved.failedCode, r.failedCode) << r.serial;
+        EXPECT_EQ(history.reserved.serial.Bytes(), r.serial);
     }
 }
 
@@ -263,7 +307,7 @@ TEST(Ledger, CompletionAndOneMoreRowKeepTheFileALedger)
 {
     LedgerRow row;
     row.time = "2026-12-11T10:00:00Z";
-    row.event = "reserved";
+    row.event = "provisioned";
     row.oldSerial = "VN2400XX";
     row.newSerial = "VN2400ZZ";
     CString appended;
