@@ -13,6 +13,8 @@ struct ProvisionOptions {
     const wchar_t* suffix = nullptr;  // none: the pool's first free one
     bool json = false;
     unsigned waitSeconds = 30;  // for the ledger's lock
+    bool create = false;        // --new: start the ledger; it must not be there
+    bool again = false;         // --again: another adapter, though its record is one provisioned before
 };
 int Provision(const ProvisionOptions& options);
 

@@ -1,14 +1,31 @@
 // The ledger on disk: one file that stations on a line may share, in a
 // network folder too. Whoever holds its lock is the only one reading or
-// appending; every appended line is on disk before the call returns.
+// appending; every appended line is on disk before the call returns. The
+// station remembers, outside the ledger, how far the ledger reached when it
+// last wrote to it, so that a ledger that went back in time is refused.
 #pragma once
 
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 
 #include "cli/Report.h"
 #include "ledger/Ledger.h"
+
+// A check of a file's first bytes, taken as they stream past.
+class ByteCheck {
+public:
+    void Add(const char* bytes, size_t length);
+    uint64_t Value() const;  // of every byte added so far
+    unsigned long long Count() const { return m_count; }
+
+private:
+    uint64_t m_hash = 0x9E3779B97F4A7C15ull;
+    uint64_t m_pending = 0;  // the bytes of a word not yet full
+    unsigned m_pendingBytes = 0;
+    unsigned long long m_count = 0;
+};
 
 class LedgerFile final : public LedgerSource {
 public:
@@ -17,10 +34,19 @@ public:
     LedgerFile& operator=(const LedgerFile&) = delete;
     ~LedgerFile();  // closing the file releases the lock
 
-    // Opens `path`, creating the file (never its folder) if it is not there,
-    // and takes the lock, waiting up to `waitSeconds` for other stations.
-    // False with the failure: 9 when busy, 11 otherwise.
-    bool Open(const wchar_t* path, unsigned waitSeconds, Failure& failure);
+    // Opens the ledger at `path`, which must be there. False with the failure (11).
+    bool Open(const wchar_t* path, Failure& failure);
+    // For a new ledger at `path`: false (11) when a file is there already or
+    // the path cannot hold one. Nothing is created yet.
+    bool CheckNew(const wchar_t* path, Failure& failure);
+    // Creates the ledger CheckNew approved; false (11) when another file got
+    // there first. The station forgets what it knew of an earlier file there.
+    bool Create(Failure& failure);
+
+    // Takes the lock, waiting up to `waitSeconds` for other stations, and
+    // learns the file's size. False with the failure: 9 when busy, 11 otherwise.
+    bool Lock(unsigned waitSeconds, Failure& failure);
+    void Unlock();
 
     // Reading from the start again, a piece at a time through Read(): a
     // small buffer reused, rather than the whole file in fresh memory.
@@ -28,15 +54,41 @@ public:
     bool Read(char* buffer, size_t room, size_t& got) override;
     Failure ReadFailure() const;
     unsigned long long Size() const { return m_size; }
+    // After a whole read: false (11) when the ledger is shorter than, or its
+    // first rows differ from, what this station last wrote to it.
+    bool CheckNotRewound(Failure& failure) const;
+    // The bytes from `offset` to the end.
+    bool ReadFrom(unsigned long long offset, CString& bytes, Failure& failure);
 
-    // Appends `bytes` at the end and flushes them to disk.
-    bool Append(const CString& bytes, Failure& failure);
+    // Appends `bytes` at the end and flushes them to disk. The station then
+    // remembers the ledger up to here, and that its row at `line` ends it
+    // (`row` says which, for a message).
+    bool Append(const CString& bytes, size_t line, const CWideString& row, Failure& failure);
 
-    bool Empty() const { return m_size == 0; }
+    // The path as typed, for messages.
+    const CWideString& Path() const { return m_path; }
 
 private:
+    bool Resolve(const wchar_t* path, Failure& failure);
+    void LoadMemory();
+    void SaveMemory(size_t line, const CWideString& row);
+
     HANDLE m_file = INVALID_HANDLE_VALUE;
-    CWideString m_path;
+    bool m_locked = false;
+    CWideString m_path;      // as typed
+    CWideString m_fullPath;  // as Windows opens it: full, and in the \\?\ form when long
+    CWideString m_memoryPath;
     unsigned long long m_size = 0;
     DWORD m_readError = 0;
+    // Every byte read or appended since the last Rewind, in order: the file's
+    // check so far, and at m_remembered.bytes the check of the bytes then.
+    ByteCheck m_check;
+    uint64_t m_checkAtRemembered = 0;
+    bool m_checkedRemembered = false;
+    struct Memory {
+        bool known = false;
+        unsigned long long bytes = 0;
+        uint64_t check = 0;
+        CWideString row;  // the station's last row, for the message
+    } m_remembered;
 };

@@ -46,17 +46,25 @@ const wchar_t kHelp[] =
     L"                    those two bytes, writes it, reads it back and compares.\r\n"
     L"                    Prints old-serial and new-serial (with --json: result,\r\n"
     L"                    old_serial, new_serial).\r\n"
-    L"  provision LEDGER [--pool FIRST-LAST | --suffix XY] [--json] [--wait SECONDS]\r\n"
+    L"  provision LEDGER [--pool FIRST-LAST | --suffix XY] [--new] [--again] [--json]\r\n"
+    L"                   [--wait SECONDS]\r\n"
     L"                    Gives the adapter a serial that LEDGER (a CSV file, which\r\n"
-    L"                    stations may share in a network folder) has never given out\r\n"
-    L"                    nor seen, then writes it as write-suffix does and records it.\r\n"
-    L"                    The suffix is the first free one of the pool (default 01-99;\r\n"
-    L"                    two characters 0-9 A-Z each end, AY-B1 is AY AZ B0 B1), or XY.\r\n"
-    L"                    The ledger is created if missing (never its folder) and held\r\n"
-    L"                    locked for the run; another station waits for it up to\r\n"
-    L"                    SECONDS (default 30). Prints old-serial, new-serial and\r\n"
-    L"                    ledger-line (with --json: result, old_serial, new_serial,\r\n"
-    L"                    ledger_line); on a console, a last PASSED or FAILED line.\r\n"
+    L"                    stations may share in a network folder) has never given out,\r\n"
+    L"                    reserved nor seen, then writes it as write-suffix does and\r\n"
+    L"                    records it. The suffix is the first free one of the pool\r\n"
+    L"                    (default 01-99; two characters 0-9 A-Z each end, AY-B1 is AY\r\n"
+    L"                    AZ B0 B1), or XY. After a failed or cut-short run, run it\r\n"
+    L"                    again: an adapter that holds what that run meant to write is\r\n"
+    L"                    recorded as provisioned, with nothing written (it settles it).\r\n"
+    L"                    --new starts LEDGER, which must not exist yet; without it a\r\n"
+    L"                    missing ledger is an error. --again gives a serial to an\r\n"
+    L"                    adapter whose record is byte for byte one provisioned before\r\n"
+    L"                    (a twin). The ledger is locked only while it is read and\r\n"
+    L"                    written; another station waits for it up to SECONDS (default\r\n"
+    L"                    30). Prints old-serial, new-serial and ledger-line, and\r\n"
+    L"                    settles-line when it settled an earlier run (with --json:\r\n"
+    L"                    result, old_serial, new_serial, ledger_line, settles_line);\r\n"
+    L"                    on a console, a last PASSED or FAILED line.\r\n"
     L"  --help, -h, /?    Prints this text.\r\n"
     L"  --version         Prints the version.\r\n"
     L"\r\n"
@@ -76,7 +84,8 @@ const wchar_t kHelp[] =
     L"  6  the write failed\r\n"
     L"  7  the write was reported done, but the record read back differs from the\r\n"
     L"     one sent, or could not be read back\r\n"
-    L"  8  provision: the adapter's serial was already given out by the ledger\r\n"
+    L"  8  provision: this adapter was provisioned before: its whole record is one\r\n"
+    L"     the ledger wrote (a twin needs --again)\r\n"
     L"  9  provision: the ledger is busy (its lock was not had in time)\r\n"
     L"  10 provision: no free suffix in the pool, or the suffix asked for is taken\r\n"
     L"  11 provision: the ledger cannot be read or written, or is not a ledger\r\n"
@@ -84,7 +93,7 @@ const wchar_t kHelp[] =
     L"  13 the output, or provision's closing ledger line, could not be written;\r\n"
     L"     the message says what was done before\r\n"
     L"  14 ended abnormally (out of memory, an abort or a crash); the adapter may have\r\n"
-    L"     been written\r\n"
+    L"     been written (provision: run it again, which settles it)\r\n"
     L"Nothing is written to the adapter on any code but 0, 6, 7, 13 and 14.\r\n";
 
 // Out of memory ends in abort(), whose own exit code (3) would claim that the
@@ -95,7 +104,8 @@ extern "C" void AbnormalEnd(int)
 {
     static const char kLine[] =
         "varnock-cli: ended abnormally (an abort: out of memory, or in the device library); the adapter may or may "
-        "not have been written, so read it again\r\n";
+        "not have been written, so read it again (or, when it was being provisioned, run provision again: it settles "
+        "it)\r\n";
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), kLine, sizeof kLine - 1, &written, nullptr);
     _exit(kAbnormalEnd);
@@ -108,7 +118,8 @@ namespace {
 LONG WINAPI Crashed(EXCEPTION_POINTERS*)
 {
     static const char kLine[] =
-        "varnock-cli: ended abnormally (a crash); the adapter may or may not have been written, so read it again\r\n";
+        "varnock-cli: ended abnormally (a crash); the adapter may or may not have been written, so read it again (or, "
+        "when it was being provisioned, run provision again: it settles it)\r\n";
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), kLine, sizeof kLine - 1, &written, nullptr);
     TerminateProcess(GetCurrentProcess(), kAbnormalEnd);
@@ -170,6 +181,14 @@ int ParseProvision(int argc, wchar_t** argv)
             if (json)
                 return UsageError(Words(L"provision takes --json once"));
             json = options.json = true;
+        } else if (SameText(argument, L"--new")) {
+            if (options.create)
+                return UsageError(Words(L"provision takes --new once"));
+            options.create = true;
+        } else if (SameText(argument, L"--again")) {
+            if (options.again)
+                return UsageError(Words(L"provision takes --again once"));
+            options.again = true;
         } else if (TakesValue(argument)) {
             if (i + 1 >= argc)
                 return UsageError(Words(argument, L" needs a value, as in: varnock-cli provision adapters.csv ",
@@ -195,7 +214,8 @@ int ParseProvision(int argc, wchar_t** argv)
             }
         } else if (argument[0] == L'-') {
             return UsageError(Words(L"provision does not take the option ", Quoted(argument),
-                                    L"; it takes --pool, --suffix, --json and --wait (a ledger whose name begins with "
+                                    L"; it takes --pool, --suffix, --new, --again, --json and --wait (a ledger whose name "
+                                    L"begins with "
                                     L"- is .\\", argument, L")"));
         } else if (options.ledger != nullptr) {
             return UsageError(Words(L"provision takes one ledger, but got ", Quoted(options.ledger), L" and ",

@@ -1,11 +1,28 @@
-// provision: gives the adapter a serial that the ledger has never given out,
-// never reserved and never seen, and records it, so that no two adapters on
-// a line share an identity.
+// provision: gives the adapter a serial that no other adapter got, and
+// records how, so that no two adapters on a line share an identity, also
+// after a fault and after what an operator does about it.
 //
-// The order is what makes that hold: the ledger is locked before it is read
-// and stays locked until the last line is on disk; the serial is reserved on
-// disk before the write is sent; and a reserved serial is never handed out
-// again, whatever happened to the write, since the adapter may hold it.
+// Why that holds, though the ledger's lock is taken twice and never across a
+// call into the device library:
+// 1. Choosing a serial and reserving it are one locked step: the station
+//    reads the whole ledger and appends its reserved row before it lets go.
+//    Whatever any station reads after that includes the row, so a serial is
+//    reserved by one run at most.
+// 2. The reserved row is on disk before anything is sent to the adapter, and
+//    a serial the ledger names never becomes free again: not after a failed
+//    write, nor after a run that did not live to close its row.
+// 3. The write and its read-back hold no lock. A station stuck in its
+//    library holds nobody up, and all it can write is what it reserved.
+// 4. Closing is the second locked step. It reads what other stations
+//    appended meanwhile (to finish a row a crash cut short, and to number
+//    lines right), and it only records: it takes no new serial, so no order
+//    of the two steps among stations can give one serial twice.
+// 5. A run that never closed leaves its reserved row. The next run on that
+//    adapter finds the adapter's whole record to be what the row meant to
+//    write, and closes the row then, without writing. An adapter whose
+//    record is anything else is provisioned afresh: the ledger cannot tell
+//    it from another adapter that carries the same serial.
+// 6. Exit 8 only when the whole record is what a provisioned row wrote.
 #include <windows.h>
 
 #include <cstring>
@@ -22,6 +39,10 @@
 
 namespace {
 
+// The closing step waits at least this long for the lock: giving up leaves
+// a written adapter for the next run to settle.
+constexpr unsigned kLeastClosingWait = 30;
+
 // What the run came to, for the JSON object and the verdict.
 struct Outcome {
     const wchar_t* result = nullptr;  // none: no adapter was read, so no JSON
@@ -29,7 +50,28 @@ struct Outcome {
     bool haveNewSerial = false;
     CWideString readBackSerial;  // when the adapter reads back another serial than the one written
     bool haveReadBackSerial = false;
-    size_t ledgerLine = 0;  // 0: none
+    size_t ledgerLine = 0;   // 0: none
+    size_t settlesLine = 0;  // a reserved row this run found written after all
+};
+
+// One run's state, from step to step.
+struct Run {
+    Run(const ProvisionOptions& o, Outcome& out, Failure& f) : options(o), outcome(out), failure(f) {}
+
+    const ProvisionOptions& options;
+    Outcome& outcome;
+    Failure& failure;
+    DeviceLibrary library;
+    LedgerFile file;
+    Adapter adapter;
+    CString suffix;        // what is written to bytes 17 and 18
+    CString recordAsRead;  // hex
+    CString note;          // the exit_code column of this run's rows: why it took another serial
+    size_t reservedLine = 0;
+    CString reservedRow;  // its bytes
+    unsigned long long reservedEnd = 0;  // the file's size right after them
+    size_t lineAfterReserved = 0;
+    Ledger ledger;  // as read in the first step
 };
 
 CString Now()
@@ -58,41 +100,72 @@ CString RecordHex(const DeviceInfo& info)
     return Utf8(hex);
 }
 
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Whether `row` wrote the adapter's record as it is now: the row's record as
+// read, with its new serial. Serial texts never match for different bytes,
+// so the same text and every other byte the same is the same record.
+bool Wrote(const LedgerEntryRow& row, const DeviceInfo& info, const CString& carried)
+{
+    if (row.line == 0 || !(row.serial == carried) || row.record.GetLength() != 2 * sizeof info)
+        return false;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&info);
+    for (size_t i = 0; i < sizeof info; ++i) {
+        const int high = HexDigit(row.record.GetString()[2 * i]), low = HexDigit(row.record.GetString()[2 * i + 1]);
+        if (high < 0 || low < 0)
+            return false;
+        if ((i < kSuffixOffset || i >= kSuffixOffset + 2) && bytes[i] != (high << 4 | low))
+            return false;
+    }
+    return true;
+}
+
 // A row about this adapter, with the record as it was read.
-LedgerRow RowOf(const wchar_t* event, const Outcome& outcome, const ConsoleHost& host, const CString& recordAsRead,
-                int code, const CWideString* carried = nullptr)
+LedgerRow RowOf(const char* event, const Run& run, const CWideString& newSerial, const CString& last)
 {
     LedgerRow row;
     row.time = Now();
     row.station = Utf8(Station());
-    row.event = Utf8(CWideString(event, std::wcslen(event)));
-    row.oldSerial = Utf8(outcome.oldSerial);
-    row.newSerial = Utf8(carried != nullptr ? *carried : outcome.newSerial);
-    row.hardware = Utf8(Shown(host.hardwareVersion));
-    row.firmware = Utf8(Shown(host.firmwareVersion));
-    row.product = Utf8(Shown(host.productName));
-    row.record = recordAsRead;
-    if (code != kSuccess)
-        row.exitCode = Utf8(Decimal(static_cast<size_t>(code)));
+    row.event = event;
+    row.oldSerial = Utf8(run.outcome.oldSerial);
+    row.newSerial = Utf8(newSerial);
+    row.hardware = Utf8(Shown(run.adapter.host.hardwareVersion));
+    row.firmware = Utf8(Shown(run.adapter.host.firmwareVersion));
+    row.product = Utf8(Shown(run.adapter.host.productName));
+    row.record = run.recordAsRead;
+    row.exitCode = last;
     return row;
 }
 
-// The row as a line of the ledger, appended and on disk.
-bool AppendRow(LedgerFile& file, const CString& before, const LedgerRow& row, Failure& failure)
+// The row as a line of the ledger.
+bool RowText(const LedgerRow& row, CString& text, Failure& failure)
 {
-    CString text;
-    if (!LedgerRowText(row, text)) {
-        failure = {kLedgerUnusable, Words(L"a field of the ", Ascii(row.event.GetString()),
-                                          L" row cannot be written to a ledger")};
-        return false;
-    }
-    return file.Append(before + text, failure);
+    if (LedgerRowText(row, text))
+        return true;
+    failure = {kLedgerUnusable,
+               Words(L"a field of the ", Ascii(row.event.GetString()), L" row cannot be written to a ledger")};
+    return false;
 }
 
-// A time from the ledger for a message: a hand-edited field may hold
-// anything, so it is cut short and cannot break the line.
-CWideString Clipped(const CWideString& text)
+CWideString RowWords(const LedgerRow& row)
 {
+    return Words(Ascii(row.event.GetString()), L" ", Wide(row.newSerial), L" at ", Ascii(row.time.GetString()));
+}
+
+// A field from the ledger for a message: a hand-edited one may hold
+// anything, so it is cut short and cannot break the line.
+CWideString Clipped(const CString& utf8)
+{
+    const CWideString text = Wide(utf8);
     const size_t kLongest = 32;
     CWideString clipped;
     for (size_t i = 0; i < text.GetLength() && i < kLongest; ++i) {
@@ -104,17 +177,11 @@ CWideString Clipped(const CWideString& text)
     return clipped;
 }
 
-CWideString Wide(const CString& utf8)
+// "the provisioned row at line 3 (2026-12-09T09:14:03Z, station LINE-1)"
+CWideString Cited(const wchar_t* event, const LedgerEntryRow& row)
 {
-    const int length = utf8.GetLength();
-    CWideString wide;
-    if (length == 0)
-        return wide;
-    const int needed = MultiByteToWideChar(CP_UTF8, 0, utf8.GetString(), length, nullptr, 0);
-    if (needed > 0)
-        MultiByteToWideChar(CP_UTF8, 0, utf8.GetString(), length, wide.GetBuffer(static_cast<size_t>(needed)),
-                            needed);
-    return wide;
+    return Words(L"the ", event, L" row at line ", Decimal(row.line), L" (", Clipped(row.time), L", station ",
+                 Clipped(row.station), L")");
 }
 
 // The serial the adapter would have with `suffix` in its last two bytes.
@@ -127,160 +194,288 @@ CWideString SerialWith(const DeviceInfo& info, const char suffix[2])
     return SerialText(serial, sizeof serial);
 }
 
-int Run(const ProvisionOptions& options, Outcome& outcome, Failure& failure)
+// Why `serial` is not free, for a message.
+CWideString WhyTaken(const Ledger& ledger, const CWideString& serial)
 {
-    // Everything that can be checked without the adapter or the ledger is
-    // checked first: a refused run leaves no trace anywhere.
-    CString suffix;
-    if (options.suffix != nullptr && !SuffixBytes(options.suffix, suffix, failure))
-        return failure.code;
-    DeviceLibrary library;
-    if (!LoadDeviceLibrary(library, failure))
-        return failure.code;
+    SerialHistory history;
+    ledger.History(Utf8(serial), history);
+    if (history.given.line != 0)
+        return Words(L"the ledger gave it out in ", Cited(L"provisioned", history.given));
+    if (history.reserved.line != 0)
+        return Words(L"the ledger reserved it in ", Cited(L"reserved", history.reserved));
+    return Words(L"the ledger has seen it on an adapter");
+}
 
-    LedgerFile file;
-    if (!file.Open(options.ledger, options.waitSeconds, failure))
-        return failure.code;
-    if (file.Empty() && !file.Append(LedgerStart(), failure))
-        return failure.code;
-    if (!file.Rewind(failure))
-        return failure.code;
-    Ledger ledger;
-    if (!ledger.Parse(file, static_cast<size_t>(file.Size()))) {
-        if (ledger.ReadFailed()) {
-            failure = file.ReadFailure();
-            return failure.code;
-        }
-        failure = {kLedgerUnusable,
-                   Words(L"the file ", Quoted(options.ledger), L" is not a ledger, so it was left as it is: line ",
-                         Decimal(ledger.ProblemLine()), L": ", Ascii(ledger.Problem()))};
-        return failure.code;
-    }
-
-    Adapter adapter;
-    if (!ReadAdapter(library, adapter, failure))
-        return failure.code;
-    const CString recordAsRead = RecordHex(adapter.info);
-    outcome.oldSerial = adapter.Serial();
-    const CString oldSerial = Utf8(outcome.oldSerial);
-
-    size_t line = 0;
-    CString when;
-    if (ledger.GivenOut(oldSerial, line, when)) {
-        outcome.result = L"already_provisioned";
-        outcome.ledgerLine = line;
-        failure = {kAlreadyProvisioned,
-                   Words(L"this adapter's serial ", outcome.oldSerial, L" was already given out by the ledger at line ",
-                         Decimal(line), L" (", Clipped(Wide(when)), L"); nothing was written")};
-        return failure.code;
-    }
-
-    // A free serial: never given out, never reserved, never seen on an
-    // adapter, and not the one this adapter carries now (which a fresh one
-    // of the same batch carries too).
+// The first step's choice when the adapter is provisioned afresh: a serial
+// the ledger has never taken, and not the one this adapter carries (which a
+// fresh one of the same batch carries too).
+bool Choose(Run& run)
+{
+    Outcome& outcome = run.outcome;
+    const ProvisionOptions& options = run.options;
     if (options.suffix != nullptr) {
-        const char wanted[2] = {static_cast<char>(suffix.GetAt(0)), static_cast<char>(suffix.GetAt(1))};
-        outcome.newSerial = SerialWith(adapter.info, wanted);
-        const CString serial = Utf8(outcome.newSerial);
-        const bool own = outcome.newSerial == outcome.oldSerial;
-        if (own || ledger.Taken(serial)) {
+        const char wanted[2] = {static_cast<char>(run.suffix.GetAt(0)), static_cast<char>(run.suffix.GetAt(1))};
+        const CWideString serial = SerialWith(run.adapter.info, wanted);
+        const bool own = serial == outcome.oldSerial;
+        if (own || run.ledger.Taken(Utf8(serial))) {
             outcome.result = L"suffix_taken";
-            CWideString why = own ? Words(L"this adapter carries it now, as every adapter fresh from its batch does")
-                                  : Words(L"the ledger has seen it on an adapter");
-            if (!own && ledger.GivenOut(serial, line, when))
-                why = Words(L"the ledger gave it out at line ", Decimal(line), L" (", Clipped(Wide(when)), L")");
-            failure = {kNoFreeSuffix, Words(L"the suffix ", Quoted(options.suffix), L" gives the serial ",
-                                            outcome.newSerial, L", which is taken: ", why, L"; nothing was written")};
-            return failure.code;
+            const CWideString why = own ? Words(L"this adapter carries it now, as every adapter fresh from its batch does")
+                                        : WhyTaken(run.ledger, serial);
+            run.failure = {kNoFreeSuffix, Words(L"the suffix ", Quoted(options.suffix), L" gives the serial ", serial,
+                                                L", which is taken: ", why, L"; nothing was written")};
+            return false;
         }
-    } else {
-        SuffixPool pool;
-        const char* reason = nullptr;
-        ParseSuffixPool(Utf8(CWideString(options.pool, std::wcslen(options.pool))), pool, reason);  // checked before
-        // At most 36 x 36 suffixes; the pool was checked with the arguments.
-        CString candidates[36 * 36];
-        size_t suffixOf[36 * 36];
-        size_t offered = 0;
-        for (size_t i = 0; i < pool.Count() && offered < 36 * 36; ++i) {
-            char pair[2];
-            pool.At(i, pair);
-            const CWideString serial = SerialWith(adapter.info, pair);
-            if (!(serial == outcome.oldSerial)) {
-                suffixOf[offered] = i;
-                candidates[offered++] = Utf8(serial);
-            }
-        }
-        const size_t chosen = ledger.FirstFree(candidates, offered);
-        if (chosen < offered) {
-            char pair[2];
-            pool.At(suffixOf[chosen], pair);
-            suffix = CString(pair, 2);
-            outcome.newSerial = SerialWith(adapter.info, pair);
-        }
-        if (chosen == offered) {
-            outcome.result = L"no_free_suffix";
-            failure = {kNoFreeSuffix,
-                       Words(L"no free suffix in the pool ", options.pool, L": the ledger has given out or seen every ",
-                             L"serial it gives for ", outcome.oldSerial, L"; nothing was written")};
-            return failure.code;
+        outcome.newSerial = serial;
+        return true;
+    }
+    SuffixPool pool;
+    const char* reason = nullptr;
+    ParseSuffixPool(Utf8(CWideString(options.pool, std::wcslen(options.pool))), pool, reason);  // checked before
+    const CString own = Utf8(outcome.oldSerial);
+    const CString ownFolded = FoldedSerial(own.GetString(), static_cast<size_t>(own.GetLength()));
+    // At most 36 x 36 suffixes; the pool was checked with the arguments.
+    CString candidates[36 * 36];
+    size_t suffixOf[36 * 36];
+    size_t offered = 0;
+    for (size_t i = 0; i < pool.Count() && offered < 36 * 36; ++i) {
+        char pair[2];
+        pool.At(i, pair);
+        const CString serial = Utf8(SerialWith(run.adapter.info, pair));
+        if (!(FoldedSerial(serial.GetString(), static_cast<size_t>(serial.GetLength())) == ownFolded)) {
+            suffixOf[offered] = i;
+            candidates[offered++] = serial;
         }
     }
-    outcome.haveNewSerial = true;
+    const size_t chosen = run.ledger.FirstFree(candidates, offered);
+    if (chosen == offered) {
+        outcome.result = L"no_free_suffix";
+        const CWideString prefix = SerialText(run.adapter.info.serialNumber, 6);
+        run.failure = {kNoFreeSuffix,
+                       Words(L"no free suffix in the pool ", options.pool, L": the ledger has taken every serial the pool ",
+                             L"gives with this adapter's prefix ", prefix,
+                             L"; give another pool with --pool FIRST-LAST (two of 0-9 and A-Z at each end, as in "
+                             L"--pool A0-ZZ); nothing was written")};
+        return false;
+    }
+    char pair[2];
+    pool.At(suffixOf[chosen], pair);
+    run.suffix = CString(pair, 2);
+    outcome.newSerial = SerialWith(run.adapter.info, pair);
+    return true;
+}
 
-    // Reserved on disk before anything is sent: from here on, whatever
-    // happens, the serial is never handed out again.
-    const size_t reservedLine = ledger.NextLine();
-    if (!AppendRow(file, ledger.Completion(), RowOf(L"reserved", outcome, adapter.host, recordAsRead, kSuccess),
-                   failure)) {
+// The first locked step: read the ledger, decide what this adapter is, and
+// append the row that says so. False when the run ends here; `done` when it
+// ends well (a settled run).
+bool Reserve(Run& run, bool& done)
+{
+    Outcome& outcome = run.outcome;
+    Failure& failure = run.failure;
+    done = false;
+    Ledger& ledger = run.ledger;
+    outcome.result = L"ledger_error";
+    if (!run.file.Lock(run.options.waitSeconds, failure) || !run.file.Rewind(failure)) {
+        if (failure.code == kLedgerBusy)
+            outcome.result = L"ledger_busy";
+        return false;
+    }
+    if (!ledger.Parse(run.file, static_cast<size_t>(run.file.Size()))) {
+        if (ledger.ReadFailed())
+            failure = run.file.ReadFailure();
+        else
+            failure = {kLedgerUnusable,
+                       Words(L"the file ", Quoted(run.file.Path().GetString()), L" is not a ledger, so it was left as "
+                             L"it is: line ", Decimal(ledger.ProblemLine()), L": ", Ascii(ledger.Problem()))};
+        return false;
+    }
+    if (!run.file.CheckNotRewound(failure))
+        return false;
+    outcome.result = nullptr;
+
+    const CString carried = Utf8(outcome.oldSerial);
+    SerialHistory history;
+    ledger.History(carried, history);
+    const bool again = run.options.again;
+    if (!again && Wrote(history.given, run.adapter.info, carried)) {
+        outcome.result = L"already_provisioned";
+        outcome.ledgerLine = history.given.line;
+        failure = {kAlreadyProvisioned,
+                   Words(L"this adapter is provisioned already: ", Cited(L"provisioned", history.given),
+                         L" gave it the serial ", outcome.oldSerial, L" and wrote this very record; nothing was "
+                         L"written. If it is another adapter whose record is the same byte for byte (a twin), give "
+                         L"it a serial of its own with --again")};
+        return false;
+    }
+
+    CString text;
+    const size_t line = ledger.NextLine();
+    if (!again && history.given.line == 0 && Wrote(history.reserved, run.adapter.info, carried)) {
+        // That run's write landed: the adapter carries what it reserved.
+        const LedgerRow row = RowOf(kEventProvisioned, run, outcome.oldSerial,
+                                    Utf8(Words(L"settles line ", Decimal(history.reserved.line))));
+        if (!RowText(row, text, failure) ||
+            !run.file.Append(ledger.Completion() + text, line, RowWords(row), failure)) {
+            outcome.result = L"ledger_error";
+            return false;
+        }
+        outcome.newSerial = outcome.oldSerial;
+        outcome.haveNewSerial = true;
+        outcome.ledgerLine = line;
+        outcome.settlesLine = history.reserved.line;
+        outcome.result = L"provisioned";
+        done = true;
+        return true;
+    }
+
+    // Provisioned afresh; the serial it carries stays taken.
+    if (again)
+        run.note = history.given.line != 0 ? Utf8(Words(L"again, after line ", Decimal(history.given.line)))
+                                           : CString("again");
+    else if (history.given.line != 0)
+        run.note = Utf8(Words(L"collides with line ", Decimal(history.given.line)));
+    if (!Choose(run))
+        return false;
+    outcome.haveNewSerial = true;
+    const LedgerRow row = RowOf(kEventReserved, run, outcome.newSerial, run.note);
+    if (!RowText(row, text, failure) ||
+        !run.file.Append(ledger.Completion() + text, line, RowWords(row), failure)) {
         outcome.result = L"ledger_error";
         failure.what.Append(L"; nothing was written to the adapter");
-        return failure.code;
+        return false;
     }
+    run.reservedLine = line;
+    run.reservedRow = text;
+    run.reservedEnd = run.file.Size();
+    run.lineAfterReserved = line + 1;
+    return true;
+}
+
+// The second locked step: the row that closes this run's reservation, after
+// whatever other stations appended meanwhile. False with `closing` set when
+// it cannot be written.
+bool Close(Run& run, bool landed, const Failure& written, Failure& closing)
+{
+    LedgerFile& file = run.file;
+    const unsigned wait = run.options.waitSeconds > kLeastClosingWait ? run.options.waitSeconds : kLeastClosingWait;
+    if (!file.Lock(wait, closing))
+        return false;
+    // Its own reserved row where it left it, then the rows after it.
+    CString after;
+    const size_t rowLength = static_cast<size_t>(run.reservedRow.GetLength());
+    if (!file.ReadFrom(run.reservedEnd - rowLength, after, closing))
+        return false;
+    if (static_cast<size_t>(after.GetLength()) < rowLength ||
+        std::memcmp(after.GetString(), run.reservedRow.GetString(), rowLength) != 0) {
+        closing = {kLedgerUnusable, Words(L"its reserved row at line ", Decimal(run.reservedLine),
+                                          L" is no longer where it was written: someone changed the ledger meanwhile")};
+        return false;
+    }
+    const CString tail = LedgerStart() + CString(after.GetString() + rowLength, after.GetLength() - rowLength);
+    Ledger others;
+    if (!others.Parse(tail.GetString(), static_cast<size_t>(tail.GetLength()))) {
+        closing = {kLedgerUnusable, Words(L"the rows other stations appended after line ", Decimal(run.reservedLine),
+                                          L" are not a ledger's: ", Ascii(others.Problem()))};
+        return false;
+    }
+    const size_t line = run.lineAfterReserved + others.NextLine() - 2;
+
+    Outcome& outcome = run.outcome;
+    LedgerRow row = RowOf(landed ? kEventProvisioned : kEventFailed, run, outcome.newSerial,
+                          landed ? run.note : Utf8(Decimal(static_cast<size_t>(written.code))));
+    CString text;
+    if (!RowText(row, text, closing))
+        return false;
+    if (outcome.haveReadBackSerial && !(outcome.readBackSerial == outcome.oldSerial)) {
+        // What the adapter carries now is seen, never given out.
+        LedgerRow seen = row;
+        seen.event = kEventSeen;
+        seen.oldSerial = Utf8(outcome.readBackSerial);
+        seen.newSerial.Empty();
+        seen.record = RecordHex(run.adapter.readBack);
+        seen.exitCode.Empty();
+        CString more;
+        if (!RowText(seen, more, closing))
+            return false;
+        text += more;
+    }
+    if (!file.Append(others.Completion() + text, line, RowWords(row), closing))
+        return false;
+    file.Unlock();
+    outcome.ledgerLine = line;
+    return true;
+}
+
+int Provisioned(Run& run)
+{
+    Outcome& outcome = run.outcome;
+    Failure& failure = run.failure;
+    const ProvisionOptions& options = run.options;
+    // Everything that can be checked without the adapter is checked first: a
+    // refused run leaves no trace anywhere, nor does a run with no adapter.
+    if (options.suffix != nullptr && !SuffixBytes(options.suffix, run.suffix, failure))
+        return failure.code;
+    if (!LoadDeviceLibrary(run.library, failure))
+        return failure.code;
+    if (!(options.create ? run.file.CheckNew(options.ledger, failure) : run.file.Open(options.ledger, failure)))
+        return failure.code;
+    if (!ReadAdapter(run.library, run.adapter, failure))
+        return failure.code;
+    run.recordAsRead = RecordHex(run.adapter.info);
+    outcome.oldSerial = run.adapter.Serial();
+    if (options.create && !run.file.Create(failure))
+        return failure.code;
+
+    bool settled = false;
+    const bool reserved = Reserve(run, settled);
+    run.file.Unlock();
+    if (!reserved)
+        return failure.code;
+    if (settled)
+        return kSuccess;
 
     Failure written;
-    const bool landed = WriteChecked(library, adapter, suffix, written);
-    outcome.ledgerLine = reservedLine + 1;
-    // An adapter that reads back another serial carries that one now: the
-    // failed row names it, so that it too is never handed out again.
-    if (!landed && adapter.readBackValid) {
-        const CWideString carried = SerialText(adapter.readBack.serialNumber, sizeof adapter.readBack.serialNumber);
+    const bool landed = WriteChecked(run.library, run.adapter, run.suffix, written);
+    outcome.ledgerLine = run.reservedLine;
+    // An adapter that reads back another serial carries that one now.
+    if (!landed && run.adapter.readBackValid) {
+        const CWideString carried =
+            SerialText(run.adapter.readBack.serialNumber, sizeof run.adapter.readBack.serialNumber);
         if (!(carried == outcome.newSerial)) {
             outcome.readBackSerial = carried;
             outcome.haveReadBackSerial = true;
         }
     }
     Failure closing;
-    const bool recorded = AppendRow(file, CString(),
-                                    RowOf(landed ? L"provisioned" : L"failed", outcome, adapter.host, recordAsRead,
-                                          landed ? kSuccess : written.code,
-                                          outcome.haveReadBackSerial ? &outcome.readBackSerial : nullptr),
-                                    closing);
+    const bool closed = Close(run, landed, written, closing);
+    run.file.Unlock();
     if (!landed) {
         outcome.result = written.code == kWriteFailed ? L"write_failed" : L"read_back_differs";
         failure = written;
-        failure.what.Append(Words(L"; the ledger keeps ", outcome.newSerial, L" reserved (line ",
-                                  Decimal(reservedLine), L")"));
+        failure.what.Append(
+            Words(L"; the ledger keeps ", outcome.newSerial, L" reserved (line ", Decimal(run.reservedLine), L")"));
         if (outcome.haveReadBackSerial) {
             failure.what.Append(Words(L"; the adapter now reads back the serial ", outcome.readBackSerial));
-            if (ledger.GivenOut(Utf8(outcome.readBackSerial), line, when))
-                failure.what.Append(Words(L", which the ledger gave out at line ", Decimal(line), L" (",
-                                          Clipped(Wide(when)), L"): two adapters may share it, so give this one "
-                                          L"another suffix (write-suffix) and provision it again"));
-            else if (recorded)
-                failure.what.Append(Words(L", which the ledger now keeps out of the pool too (line ",
-                                          Decimal(outcome.ledgerLine), L")"));
+            SerialHistory history;
+            if (run.ledger.History(Utf8(outcome.readBackSerial), history) && history.given.line != 0)
+                failure.what.Append(Words(L", which ", Cited(L"provisioned", history.given),
+                                          L" gave to another adapter: two adapters carry it until this one is "
+                                          L"provisioned again"));
+            else
+                failure.what.Append(L", which the ledger keeps out of the pool too");
         }
-        if (!recorded)
-            outcome.ledgerLine = reservedLine;
+        if (!closed)
+            failure.what.Append(Words(L"; and the failed row could not be written (", closing.what, L")"));
+        failure.what.Append(L"; run provision again on this adapter: it settles it");
         return failure.code;
     }
-    if (!recorded) {
+    if (!closed) {
         outcome.result = L"ledger_error";
-        outcome.ledgerLine = reservedLine;
+        outcome.ledgerLine = run.reservedLine;
         failure = {kOutputFailed,
                    Words(L"the adapter was written and checked: its serial is now ", outcome.newSerial,
-                         L"; but its closing line could not be written to the ledger (", closing.what,
-                         L"), which keeps it reserved at line ", Decimal(reservedLine))};
+                         L"; but its closing row could not be written to the ledger (", closing.what,
+                         L"), which keeps it reserved at line ", Decimal(run.reservedLine),
+                         L"; run provision again on this adapter: it settles it")};
         return failure.code;
     }
     outcome.result = L"provisioned";
@@ -302,6 +497,8 @@ CWideString Json(const Outcome& outcome)
     }
     json.Append(L",\"ledger_line\":");
     json.Append(outcome.ledgerLine > 0 ? Decimal(outcome.ledgerLine) : Words(L"null"));
+    if (outcome.settlesLine > 0)
+        json.Append(Words(L",\"settles_line\":", Decimal(outcome.settlesLine)));
     json.Append(L"}\r\n");
     return json;
 }
@@ -312,12 +509,15 @@ int Provision(const ProvisionOptions& options)
 {
     Outcome outcome;
     Failure failure;
-    int code = Run(options, outcome, failure);
+    Run run(options, outcome, failure);
+    int code = Provisioned(run);
     if (code == kSuccess) {
-        const CWideString out =
-            options.json ? Json(outcome)
-                         : Words(L"old-serial: ", outcome.oldSerial, L"\r\nnew-serial: ", outcome.newSerial,
-                                 L"\r\nledger-line: ", Decimal(outcome.ledgerLine), L"\r\n");
+        CWideString out = options.json ? Json(outcome)
+                                       : Words(L"old-serial: ", outcome.oldSerial, L"\r\nnew-serial: ",
+                                               outcome.newSerial, L"\r\nledger-line: ", Decimal(outcome.ledgerLine),
+                                               L"\r\n");
+        if (!options.json && outcome.settlesLine > 0)
+            out.Append(Words(L"settles-line: ", Decimal(outcome.settlesLine), L"\r\n"));
         code = Finish(out, Words(L"the adapter was provisioned: its serial is now ", outcome.newSerial,
                                  L", ledger line ", Decimal(outcome.ledgerLine)));
     } else {
@@ -326,15 +526,21 @@ int Provision(const ProvisionOptions& options)
             WriteText(Stream::Out, Json(outcome));
     }
 
-    if (code == kSuccess) {
+    if (code == kSuccess && outcome.settlesLine > 0) {
+        WriteVerdict(true, Words(L"PASSED: ", outcome.newSerial, L" was written by the run at line ",
+                                 Decimal(outcome.settlesLine), L" after all (settles line ",
+                                 Decimal(outcome.settlesLine), L"; ledger line ", Decimal(outcome.ledgerLine), L")"));
+    } else if (code == kSuccess) {
         WriteVerdict(true, Words(L"PASSED: ", outcome.oldSerial, L" is now ", outcome.newSerial, L" (ledger line ",
                                  Decimal(outcome.ledgerLine), L")"));
     } else {
         const wchar_t* state = L"nothing was written to the adapter";
         if (code == kWriteFailed || code == kReadBackFailed)
-            state = L"the adapter may or may not hold the new serial: read it again before the next try";
+            state = L"the adapter may or may not hold the new serial: run provision again, which settles it";
         else if (code == kOutputFailed)
             state = L"the adapter was written; see the message above";
+        else if (code == kAlreadyProvisioned)
+            state = L"this adapter was provisioned before; nothing was written";
         WriteVerdict(false, Words(L"FAILED (exit ", Decimal(static_cast<size_t>(code)), L"): ", state));
     }
     return code;

@@ -116,6 +116,40 @@ CString Utf8(const CWideString& text)
     return utf8;
 }
 
+CWideString Wide(const CString& utf8)
+{
+    const int length = utf8.GetLength();
+    CWideString wide;
+    if (length == 0)
+        return wide;
+    const int needed = MultiByteToWideChar(CP_UTF8, 0, utf8.GetString(), length, nullptr, 0);
+    if (needed > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.GetString(), length, wide.GetBuffer(static_cast<size_t>(needed)),
+                            needed);
+    return wide;
+}
+
+CWideString WindowsError(unsigned long error)
+{
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+        reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    CWideString words;
+    if (length != 0 && text != nullptr) {
+        size_t kept = length;
+        while (kept > 0 && (text[kept - 1] == L'\r' || text[kept - 1] == L'\n' || text[kept - 1] == L' ' ||
+                            text[kept - 1] == L'.'))
+            --kept;
+        for (size_t i = 0; i < kept; ++i)
+            words.Append(IsControl(text[i]) ? L' ' : text[i]);
+        words.Append(L" ");
+    }
+    if (text != nullptr)
+        LocalFree(text);
+    return Words(words, L"(Windows error ", Decimal(error), L")");
+}
+
 CWideString Ascii(const char* text)
 {
     CWideString wide;

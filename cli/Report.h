@@ -41,6 +41,9 @@ CWideString Quoted(const wchar_t* argument);
 void AppendJsonString(CWideString& to, const CWideString& text);
 
 CString Utf8(const CWideString& text);
+CWideString Wide(const CString& utf8);
+// A Windows error in Windows' words, its number after them.
+CWideString WindowsError(unsigned long error);
 CWideString Ascii(const char* text);
 
 // What went wrong: the English line, and the window's message for the same
