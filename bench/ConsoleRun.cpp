@@ -82,6 +82,7 @@ void PrintPairTable(const char* first, const char* second, const char* ratio, co
     std::printf("  %-30s %-26s %-26s %s\n", "figure: median [range]", first, second, ratio);
     std::printf("  %-30s %-26s %-26s %s\n", "start to exit (ms)", Figure(Summarize(a), 1).c_str(),
                 Figure(Summarize(b), 1).c_str(), Figure(Summarize(PairRatios(a, b)), 3).c_str());
+    std::printf("  %-30s %-26.1f %-26.1f %.3f\n", "best of N (ms)", Summarize(a).min, Summarize(b).min, BestRatio(a, b));
     if (raw)
         for (int i = 0; i < runs; ++i) std::printf("  pair %3d: %7.1f %7.1f ms\n", i + 1, a[i], b[i]);
     std::fflush(stdout);

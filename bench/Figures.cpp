@@ -48,6 +48,11 @@ std::vector<double> PairDifferences(const std::vector<double>& a, const std::vec
     return differences;
 }
 
+double BestRatio(const std::vector<double>& a, const std::vector<double>& b)
+{
+    return Summarize(a).min / Summarize(b).min;
+}
+
 std::string Format(const char* format, ...)
 {
     char buffer[256];
