@@ -38,6 +38,10 @@ export WINEPREFIX=${VARNOCK_BENCH_PREFIX:-$PWD/build/bench-wineprefix}
 export VARNOCK_WINE_HEADLESS=1
 source scripts/wine-env.sh
 trap varnock_wine_down EXIT
+# One CPU for Xvfb, the wineserver and every program: a program on another CPU
+# than the server waits for a cross-CPU wake-up at each of its requests, and
+# a console run lands in a mode 40 ms slower (docs/benchmark.md).
+taskset -pc "$(($(nproc) - 1))" $$ >/dev/null
 varnock_start_xvfb
 varnock_wine_up
 # The target systems' code page, 936.
