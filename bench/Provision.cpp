@@ -54,19 +54,18 @@ std::string MakeLedger(const std::vector<unsigned char>& factory)
 
 // varnock-cli.exe provision and write-suffix take turns, swapping places every
 // pair. Before each provision run, outside the timed part, the image gets the
-// factory record back and the ledger its 10,000 lines, so that every run
-// provisions the same adapter against the same ledger. The ledger is named
-// relative to the current folder, the temp folder, as an operator's batch file
-// would, and within the program's 64 characters.
+// factory record back and the ledger its 10,000 lines, both flushed as a
+// station leaves them (PutFile), so that every run provisions the same adapter
+// against the same ledger. The ledger is named relative to the current folder,
+// the temp folder, as an operator's batch file would, and within the
+// program's 64 characters.
 ProvisionFigures RunProvision(const std::wstring& folder, const std::wstring& image, int runs)
 {
     const std::wstring cli = folder + L"varnock-cli.exe";
     wchar_t temp[MAX_PATH];
     if (!GetTempPathW(MAX_PATH, temp) || !SetCurrentDirectoryW(temp)) Fail("cannot go to the temp folder");
     const std::wstring ledger = L"varnock-bench-" + std::to_wstring(GetCurrentProcessId()) + L".csv";
-    const std::wstring master = L"varnock-bench-" + std::to_wstring(GetCurrentProcessId()) + L"-ledger.csv";
     RemoveOnFailure(temp + ledger);
-    RemoveOnFailure(temp + master);
     std::string output;
 
     // The factory record, as the adapter makes it on first use.
@@ -75,7 +74,6 @@ ProvisionFigures RunProvision(const std::wstring& folder, const std::wstring& im
     std::vector<unsigned char> factory;
     if (!FileBytes(image, factory) || factory.size() != 52) Fail("no factory record in the image");
     const std::string ledgerBytes = MakeLedger(factory);
-    PutFile(master, ledgerBytes.data(), ledgerBytes.size(), "the ledger");
     const std::string expected = Format("old-serial: VN240017\r\nnew-serial: %s\r\nledger-line: %d\r\n",
                                         kProvisionedSerial, kLedgerLines + 2);
 
@@ -87,7 +85,7 @@ ProvisionFigures RunProvision(const std::wstring& folder, const std::wstring& im
         for (int turn = 0; turn < 2; ++turn) {
             if ((turn == 0) == provisionFirst) {
                 PutFile(image, factory.data(), factory.size(), "the image");
-                if (!CopyFileW(master.c_str(), ledger.c_str(), FALSE)) Fail("cannot copy the ledger");
+                PutFile(ledger, ledgerBytes.data(), ledgerBytes.size(), "the ledger");
                 provisionMs = RunToExitMs(cli, L"provision " + ledger, "varnock-cli.exe provision", output);
                 if (output != expected) Fail("varnock-cli.exe provision printed: %s", output.c_str());
                 // The two lines it appended: the reservation, then the outcome.
@@ -112,7 +110,6 @@ ProvisionFigures RunProvision(const std::wstring& folder, const std::wstring& im
         figures.writeSuffixMs.push_back(writeSuffixMs);
     }
     DeleteFileW(ledger.c_str());
-    DeleteFileW(master.c_str());
     return figures;
 }
 
