@@ -410,7 +410,9 @@ bool LedgerFile::Append(const CString& bytes, size_t line, const CWideString& ro
     m_size += length;
     if (whole) {
         m_check.Add(data, length);
-        SaveMemory(line, row);
+        m_lastRow = Words(L"line ", Decimal(line), L" (", row, L")");
+    } else {
+        m_lastRow = CWideString();
     }
     return true;
 }
@@ -459,24 +461,29 @@ void LedgerFile::LoadMemory()
     m_remembered = memory;
 }
 
-void LedgerFile::SaveMemory(size_t line, const CWideString& row)
+void LedgerFile::Remember()
 {
+    if (m_lastRow.IsEmpty())
+        return;
     m_remembered.known = true;
     m_remembered.bytes = m_size;
     m_remembered.check = m_check.Value();
-    m_remembered.row = Words(L"line ", Decimal(line), L" (", row, L")");
+    m_remembered.row = m_lastRow;
     if (m_memoryPath.IsEmpty())
         return;
-    // The folders, each once; those that are there already stay.
-    CWideString folder = m_memoryPath;
-    for (size_t i = 3; i < folder.GetLength(); ++i) {
-        if (folder.GetString()[i] == L'\\') {
-            const CWideString upTo(folder.GetString(), i);
-            CreateDirectoryW(upTo.GetString(), nullptr);
+    const auto create = [&] {
+        return CreateFileW(m_memoryPath.GetString(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    };
+    HANDLE file = create();
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND) {
+        // The first time: its folders, those that are there already kept.
+        for (size_t i = 3; i < m_memoryPath.GetLength(); ++i) {
+            if (m_memoryPath.GetString()[i] == L'\\')
+                CreateDirectoryW(CWideString(m_memoryPath.GetString(), i).GetString(), nullptr);
         }
+        file = create();
     }
-    HANDLE file = CreateFileW(m_memoryPath.GetString(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
     const CString text = Utf8(Words(Decimal(static_cast<size_t>(m_size)), L" ", Hex64(m_remembered.check), L"\r\n",

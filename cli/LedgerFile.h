@@ -60,10 +60,12 @@ public:
     // The bytes from `offset` to the end.
     bool ReadFrom(unsigned long long offset, CString& bytes, Failure& failure);
 
-    // Appends `bytes` at the end and flushes them to disk. The station then
-    // remembers the ledger up to here, and that its row at `line` ends it
-    // (`row` says which, for a message).
+    // Appends `bytes` at the end and flushes them to disk. Their last row,
+    // at `line`, is the station's (`row` says which, for a message).
     bool Append(const CString& bytes, size_t line, const CWideString& row, Failure& failure);
+    // The station remembers the ledger up to the end of its last append.
+    // Once a run, at its end: any state it saved before is a true one too.
+    void Remember();
 
     // The path as typed, for messages.
     const CWideString& Path() const { return m_path; }
@@ -71,13 +73,14 @@ public:
 private:
     bool Resolve(const wchar_t* path, Failure& failure);
     void LoadMemory();
-    void SaveMemory(size_t line, const CWideString& row);
+
 
     HANDLE m_file = INVALID_HANDLE_VALUE;
     bool m_locked = false;
     CWideString m_path;      // as typed
     CWideString m_fullPath;  // as Windows opens it: full, and in the \\?\ form when long
     CWideString m_memoryPath;
+    CWideString m_lastRow;  // of the last append, when the check covers the file
     unsigned long long m_size = 0;
     DWORD m_readError = 0;
     // Every byte read or appended since the last Rewind, in order: the file's

@@ -177,11 +177,16 @@ CWideString Clipped(const CString& utf8)
     return clipped;
 }
 
-// "the provisioned row at line 3 (2026-12-09T09:14:03Z, station LINE-1)"
+// "the provisioned row at line 3 (2026-12-09T09:14:03Z, station LINE-1)",
+// with what the ledger kept of it.
 CWideString Cited(const wchar_t* event, const LedgerEntryRow& row)
 {
-    return Words(L"the ", event, L" row at line ", Decimal(row.line), L" (", Clipped(row.time), L", station ",
-                 Clipped(row.station), L")");
+    CWideString cited = Words(L"the ", event, L" row at line ", Decimal(row.line));
+    if (!row.time.IsEmpty() && !row.station.IsEmpty())
+        cited.Append(Words(L" (", Clipped(row.time), L", station ", Clipped(row.station), L")"));
+    else if (!row.time.IsEmpty())
+        cited.Append(Words(L" (", Clipped(row.time), L")"));
+    return cited;
 }
 
 // The serial the adapter would have with `suffix` in its last two bytes.
@@ -273,6 +278,12 @@ bool Reserve(Run& run, bool& done)
     Failure& failure = run.failure;
     done = false;
     Ledger& ledger = run.ledger;
+    const CString carried = Utf8(outcome.oldSerial);
+    ledger.Watch(carried);
+    if (run.options.suffix != nullptr) {
+        const char wanted[2] = {static_cast<char>(run.suffix.GetAt(0)), static_cast<char>(run.suffix.GetAt(1))};
+        ledger.Watch(Utf8(SerialWith(run.adapter.info, wanted)));
+    }
     outcome.result = L"ledger_error";
     if (!run.file.Lock(run.options.waitSeconds, failure) || !run.file.Rewind(failure)) {
         if (failure.code == kLedgerBusy)
@@ -292,7 +303,6 @@ bool Reserve(Run& run, bool& done)
         return false;
     outcome.result = nullptr;
 
-    const CString carried = Utf8(outcome.oldSerial);
     SerialHistory history;
     ledger.History(carried, history);
     const bool again = run.options.again;
@@ -318,6 +328,7 @@ bool Reserve(Run& run, bool& done)
             outcome.result = L"ledger_error";
             return false;
         }
+        run.file.Remember();
         outcome.newSerial = outcome.oldSerial;
         outcome.haveNewSerial = true;
         outcome.ledgerLine = line;
@@ -400,6 +411,7 @@ bool Close(Run& run, bool landed, const Failure& written, Failure& closing)
     }
     if (!file.Append(others.Completion() + text, line, RowWords(row), closing))
         return false;
+    file.Remember();
     file.Unlock();
     outcome.ledgerLine = line;
     return true;

@@ -256,8 +256,11 @@ struct Ledger::Span {
 struct Ledger::Entry {
     Span serial;  // folded
     uint32_t hash;
-    uint32_t given, reserved;  // the first such row, an index + 1 into m_rows; 0 for none
-    bool seen;
+    uint32_t givenLine, reservedLine;  // the first such row's; 0 for none
+    Span givenTime;
+    // A watched serial's first such rows whole, an index + 1 into m_rows.
+    uint32_t given, reserved;
+    bool seen, watched;
 };
 
 struct Ledger::RowKept {
@@ -636,6 +639,12 @@ bool Ledger::Parse(const char* bytes, size_t length, LedgerFieldSink* fields)
     return Parse(source, length, fields);
 }
 
+void Ledger::Watch(const CString& serial)
+{
+    if (m_watchedCount < kMostWatched)
+        m_watched[m_watchedCount++] = FoldedSerial(serial.GetString(), static_cast<size_t>(serial.GetLength()));
+}
+
 bool Ledger::Parse(LedgerSource& source, size_t sizeHint, LedgerFieldSink* fields)
 {
     Clear();
@@ -652,11 +661,9 @@ bool Ledger::Parse(LedgerSource& source, size_t sizeHint, LedgerFieldSink* field
     size_t slots = 256;
     while (slots < sizeHint / 128) slots *= 2;
     Resize(slots);
-    // Most of a row is kept: the first row giving out and the first reserving
-    // each serial keep their time, station, serial and record.
-    m_textCapacity = sizeHint / 4 * 3 + 64;
+    m_textCapacity = sizeHint / 4 + 64;
     m_text = static_cast<char*>(Grown(nullptr, m_textCapacity));
-    m_rowCapacity = sizeHint / 128 + 16;
+    m_rowCapacity = 16;
     m_rows = static_cast<RowKept*>(Grown(nullptr, m_rowCapacity * sizeof *m_rows));
     Reader reader(*this, source, fields);
     const bool read = reader.Read();
@@ -718,7 +725,12 @@ Ledger::Entry& Ledger::Insert(const char* written, size_t writtenLength)
     entry.serial = {static_cast<uint32_t>(Keep(serial, length)), static_cast<uint32_t>(length)};
     entry.hash = hash;
     entry.seen = false;
-    entry.given = entry.reserved = 0;
+    entry.given = entry.reserved = entry.givenLine = entry.reservedLine = 0;
+    entry.givenTime = {0, 0};
+    entry.watched = false;
+    for (size_t i = 0; i < m_watchedCount; ++i)
+        entry.watched = entry.watched || (m_watched[i].GetLength() == static_cast<int>(length) &&
+                                          std::memcmp(m_watched[i].GetString(), serial, length) == 0);
     // Not there yet, so the probe ends at a free slot.
     m_slots[Slot(serial, length, hash)] = static_cast<uint32_t>(++m_entryCount);
     return entry;
@@ -785,9 +797,19 @@ void Ledger::Take(size_t line, const Fields& row)
                (kept.length == 0 || std::memcmp(m_text + kept.offset, row.Bytes(field), kept.length) == 0);
     };
     if (row.Is(kEventField, kEventProvisioned)) {
-        if (entry.given == 0) entry.given = Kept(line, row);
+        if (entry.givenLine == 0) {
+            entry.givenLine = static_cast<uint32_t>(line);
+            entry.givenTime = {static_cast<uint32_t>(Keep(row.Bytes(kTimeField), row.Length(kTimeField))),
+                               static_cast<uint32_t>(row.Length(kTimeField))};
+            if (entry.watched) entry.given = Kept(line, row);
+        }
     } else if (row.Is(kEventField, kEventReserved)) {
-        if (entry.reserved == 0) entry.reserved = Kept(line, row);
+        if (entry.reservedLine == 0) {
+            entry.reservedLine = static_cast<uint32_t>(line);
+            if (entry.watched) entry.reserved = Kept(line, row);
+        }
+    } else if (row.Is(kEventField, kEventFailed) && entry.reservedLine != 0 && !entry.watched) {
+        // Taken either way; whose run it closed matters for a watched serial only.
     } else if (row.Is(kEventField, kEventFailed) && entry.reserved != 0 && m_rows[entry.reserved - 1].failedLine == 0 &&
                same(m_rows[entry.reserved - 1].serial, kNewSerialField) &&
                same(m_rows[entry.reserved - 1].station, kStationField) &&
@@ -827,7 +849,10 @@ bool Ledger::History(const CString& serial, SerialHistory& history) const
     const Entry* entry = Find(serial);
     if (entry == nullptr) return false;
     history.given = Row(entry->given);
+    history.given.line = entry->givenLine;
+    history.given.time = CString(m_text + entry->givenTime.offset, entry->givenTime.length);
     history.reserved = Row(entry->reserved);
+    history.reserved.line = entry->reservedLine;
     history.seen = entry->seen;
     return true;
 }

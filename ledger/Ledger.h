@@ -29,6 +29,8 @@ struct LedgerRow {
 extern const char kEventReserved[], kEventProvisioned[], kEventFailed[], kEventSeen[];
 
 // One row that took a serial, as the ledger keeps it: the first of its kind.
+// Its line, and a provisioned row's time, for every serial; the rest for a
+// watched one only.
 struct LedgerEntryRow {
     size_t line = 0;  // 0: no such row
     CString time, station;
@@ -110,6 +112,9 @@ public:
     // The line the next row appended (after the completion) starts on.
     size_t NextLine() const { return m_nextLine; }
 
+    // Keeps the whole of the rows that take `serial` in the next Parse (a
+    // few serials: the rows of a big ledger are most of its bytes).
+    void Watch(const CString& serial);
     // How `serial` was taken, compared as folded; false when it is free.
     bool History(const CString& serial, SerialHistory& history) const;
     // The first row that gave `serial` out as its new_serial: its line and time.
@@ -158,6 +163,9 @@ private:
     RowKept* m_rows = nullptr;
     size_t m_rowCount = 0;
     size_t m_rowCapacity = 0;
+    static constexpr size_t kMostWatched = 4;
+    CString m_watched[kMostWatched];  // folded
+    size_t m_watchedCount = 0;
     char* m_fold = nullptr;  // a serial being folded
     size_t m_foldCapacity = 0;
 

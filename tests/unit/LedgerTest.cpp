@@ -268,6 +268,7 @@ TEST(Ledger, ReadsFilesAsTheyComeAndRefusesWhatIsNoLedger)
         for (size_t piece : {0, 1, 2, 3, 7, 4096}) {
             SCOPED_TRACE(std::string(c.name) + ", read by " + std::to_string(piece));
             Ledger ledger;
+            for (const Reserved& r : c.reserved) ledger.Watch(r.serial.c_str());
             Fields read;
             Pieces source(c.file, piece);
             ASSERT_EQ(piece == 0 ? ledger.Parse(c.file.data(), c.file.size(), &read)
@@ -319,6 +320,7 @@ TEST(Ledger, CompletionAndOneMoreRowKeepTheFileALedger)
         ASSERT_TRUE(before.Parse(c.file.data(), c.file.size()));
         const std::string file = c.file + before.Completion().Bytes() + appended.Bytes();
         Ledger after;
+        for (const Reserved& r : c.reserved) after.Watch(r.serial.c_str());
         ASSERT_TRUE(after.Parse(file.data(), file.size())) << after.Problem() << " at line " << after.ProblemLine();
         EXPECT_TRUE(after.Completion().IsEmpty());
         size_t line = 0;
