@@ -66,6 +66,21 @@ ProvisionFigures RunProvision(const std::wstring& folder, const std::wstring& im
     if (!GetTempPathW(MAX_PATH, temp) || !SetCurrentDirectoryW(temp)) Fail("cannot go to the temp folder");
     const std::wstring ledger = L"varnock-bench-" + std::to_wstring(GetCurrentProcessId()) + L".csv";
     RemoveOnFailure(temp + ledger);
+    // A ledger reset to its lines is one that went back in time to the
+    // station that wrote it: the runs remember their ledgers in a folder of
+    // the benchmark's, emptied before each run.
+    const std::wstring appData = temp + (L"varnock-bench-" + std::to_wstring(GetCurrentProcessId()) + L"-appdata");
+    const std::wstring memory = appData + L"\\Varnock\\ledgers";
+    SetEnvironmentVariableW(L"LOCALAPPDATA", appData.c_str());
+    const auto forget = [&] {
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((memory + L"\\*").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) return;
+        do
+            DeleteFileW((memory + L"\\" + found.cFileName).c_str());
+        while (FindNextFileW(search, &found));
+        FindClose(search);
+    };
     std::string output;
 
     // The factory record, as the adapter makes it on first use.
@@ -86,6 +101,7 @@ ProvisionFigures RunProvision(const std::wstring& folder, const std::wstring& im
             if ((turn == 0) == provisionFirst) {
                 PutFile(image, factory.data(), factory.size(), "the image");
                 PutFile(ledger, ledgerBytes.data(), ledgerBytes.size(), "the ledger");
+                forget();
                 provisionMs = RunToExitMs(cli, L"provision " + ledger, "varnock-cli.exe provision", output);
                 if (output != expected) Fail("varnock-cli.exe provision printed: %s", output.c_str());
                 // The two lines it appended: the reservation, then the outcome.
@@ -110,6 +126,10 @@ ProvisionFigures RunProvision(const std::wstring& folder, const std::wstring& im
         figures.writeSuffixMs.push_back(writeSuffixMs);
     }
     DeleteFileW(ledger.c_str());
+    forget();
+    RemoveDirectoryW(memory.c_str());
+    RemoveDirectoryW((appData + L"\\Varnock").c_str());
+    RemoveDirectoryW(appData.c_str());
     return figures;
 }
 
