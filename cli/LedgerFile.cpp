@@ -31,7 +31,7 @@ CWideString WhyNotOpened(DWORD error)
 CWideString WhyNotWritten(DWORD error)
 {
     if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL)
-        return Words(L"the disk is full (", WindowsError(error), L")");
+        return WindowsError(error);
     return Words(WindowsError(error), L"; is the disk full, or the share gone?");
 }
 
@@ -88,30 +88,43 @@ CWideString Hex64(uint64_t value)
 
 }  // namespace
 
+void ByteCheck::Block(const unsigned char* block)
+{
+    for (int lane = 0; lane < 4; ++lane) {
+        uint64_t word;
+        std::memcpy(&word, block + 8 * lane, 8);
+        m_lanes[lane] = Mixed(m_lanes[lane], word);
+    }
+}
+
 void ByteCheck::Add(const char* bytes, size_t length)
 {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes);
     m_count += length;
-    size_t i = 0;
-    while (i < length && m_pendingBytes != 0) {
-        m_pending |= static_cast<uint64_t>(static_cast<unsigned char>(bytes[i++])) << (8 * m_pendingBytes);
-        if (++m_pendingBytes == 8) {
-            m_hash = Mixed(m_hash, m_pending);
-            m_pending = 0;
-            m_pendingBytes = 0;
-        }
+    if (m_pendingBytes != 0) {
+        const size_t taken = length < 32 - m_pendingBytes ? length : 32 - m_pendingBytes;
+        std::memcpy(m_pending + m_pendingBytes, p, taken);
+        m_pendingBytes += taken;
+        p += taken;
+        length -= taken;
+        if (m_pendingBytes < 32)
+            return;
+        Block(m_pending);
+        m_pendingBytes = 0;
     }
-    for (; i + 8 <= length; i += 8) {
-        uint64_t word;
-        std::memcpy(&word, bytes + i, 8);
-        m_hash = Mixed(m_hash, word);
-    }
-    for (; i < length; ++i)
-        m_pending |= static_cast<uint64_t>(static_cast<unsigned char>(bytes[i])) << (8 * m_pendingBytes++);
+    for (; length >= 32; p += 32, length -= 32)
+        Block(p);
+    std::memcpy(m_pending, p, length);
+    m_pendingBytes = length;
 }
 
 uint64_t ByteCheck::Value() const
 {
-    uint64_t hash = Mixed(Mixed(m_hash, m_pending), m_count);
+    uint64_t hash = m_count;
+    for (uint64_t lane : m_lanes)
+        hash = Mixed(hash, lane);
+    for (size_t i = 0; i < m_pendingBytes; ++i)
+        hash = Mixed(hash, m_pending[i] | static_cast<uint64_t>(i) << 8);
     hash ^= hash >> 29;
     hash *= 0xC4CEB9FE1A85EC53ull;
     return hash ^ (hash >> 32);

@@ -463,6 +463,8 @@ int Provisioned(Run& run)
     if (!landed) {
         outcome.result = written.code == kWriteFailed ? L"write_failed" : L"read_back_differs";
         failure = written;
+        if (written.code == kWriteFailed)  // the rest of the advice is provision's own, below
+            failure.what = Words(L"the adapter refused the write; its record may or may not have changed");
         failure.what.Append(
             Words(L"; the ledger keeps ", outcome.newSerial, L" reserved (line ", Decimal(run.reservedLine), L")"));
         if (outcome.haveReadBackSerial) {
