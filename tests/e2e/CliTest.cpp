@@ -950,7 +950,7 @@ TEST_F(Stations, SixAtOnceAndOneSlowGetDistinctSerials)
         << "no reserved row from the slow station";
     std::vector<std::unique_ptr<CliProcess>> stations;
     for (int i = 0; i < kStations - 1; ++i)
-        stations.push_back(station(i, {}, L"2"));
+        stations.push_back(station(i, {}, L"30"));
     std::set<std::string> serials;
     for (int i = 0; i < kStations - 1; ++i) {
         const CliRun run = stations[i]->Wait();
