@@ -172,13 +172,17 @@ uint32_t CodePoint(const unsigned char* p, size_t available, size_t& length)
     return c;
 }
 
-// What a person does not see, or sees as a gap: every space, zero-width
-// character and line break.
+// What a person does not see, or sees as a gap: every space and line
+// break, and every character Unicode says to ignore where it cannot be shown
+// (zero-width ones, direction marks, variation selectors, fillers, tags).
 bool Invisible(uint32_t c)
 {
-    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0xAD || c == 0x1680 ||
-           c == 0x180E || (c >= 0x2000 && c <= 0x200F) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-           (c >= 0x205F && c <= 0x2064) || c == 0x3000 || c == 0xFEFF;
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0xAD || c == 0x034F ||
+           c == 0x061C || c == 0x115F || c == 0x1160 || c == 0x1680 || c == 0x17B4 || c == 0x17B5 ||
+           (c >= 0x180B && c <= 0x180F) || (c >= 0x2000 && c <= 0x200F) || (c >= 0x2028 && c <= 0x202F) ||
+           (c >= 0x205F && c <= 0x206F) || c == 0x3000 || c == 0x3164 || (c >= 0xFE00 && c <= 0xFE0F) ||
+           c == 0xFEFF || c == 0xFFA0 || (c >= 0x1BCA0 && c <= 0x1BCA3) || (c >= 0x1D173 && c <= 0x1D17A) ||
+           (c >= 0xE0000 && c <= 0xE0FFF);
 }
 
 // Folds `length` bytes into `out`, which has room for as many; returns how
@@ -260,7 +264,7 @@ struct Ledger::Entry {
     Span givenTime;
     // A watched serial's first such rows whole, an index + 1 into m_rows.
     uint32_t given, reserved;
-    bool seen, watched;
+    bool seen, readBack, watched;
 };
 
 struct Ledger::RowKept {
@@ -727,7 +731,7 @@ Ledger::Entry& Ledger::Insert(const char* written, size_t writtenLength)
     entry.seen = false;
     entry.given = entry.reserved = entry.givenLine = entry.reservedLine = 0;
     entry.givenTime = {0, 0};
-    entry.watched = false;
+    entry.watched = entry.readBack = false;
     for (size_t i = 0; i < m_watchedCount; ++i)
         entry.watched = entry.watched || (m_watched[i].GetLength() == static_cast<int>(length) &&
                                           std::memcmp(m_watched[i].GetString(), serial, length) == 0);
@@ -790,7 +794,9 @@ uint32_t Ledger::Kept(size_t line, const Fields& row)
 // reservation of its own) is seen.
 void Ledger::Take(size_t line, const Fields& row)
 {
-    Insert(row.Bytes(kOldSerialField), row.Length(kOldSerialField)).seen = true;
+    Entry& old = Insert(row.Bytes(kOldSerialField), row.Length(kOldSerialField));
+    old.seen = true;
+    if (row.Is(kEventField, kEventSeen)) old.readBack = true;
     Entry& entry = Insert(row.Bytes(kNewSerialField), row.Length(kNewSerialField));
     const auto same = [&](Span kept, size_t field) {
         return kept.length == row.Length(field) &&
@@ -854,6 +860,7 @@ bool Ledger::History(const CString& serial, SerialHistory& history) const
     history.reserved = Row(entry->reserved);
     history.reserved.line = entry->reservedLine;
     history.seen = entry->seen;
+    history.readBack = entry->readBack;
     return true;
 }
 

@@ -45,6 +45,7 @@ struct SerialHistory {
     LedgerEntryRow given;     // the first provisioned row naming it
     LedgerEntryRow reserved;  // the first reserved row naming it
     bool seen = false;        // an old_serial, a read-back, or a row of an event this build does not know
+    bool readBack = false;    // read back from an adapter after a failed write: one carries it now
 };
 
 // A serial as a person reads it, for comparing: ASCII case, full-width forms

@@ -53,6 +53,7 @@ struct FileCase {
     std::vector<std::string> seen = {};  // seen, and never given out
     std::vector<std::string> free = {};
     std::vector<Reserved> reserved = {};
+    std::vector<std::string> readBack = {};  // named by a seen row
 };
 
 const std::string kCut = kStart + Row("VN240017", "VN240001");
@@ -96,11 +97,14 @@ const FileCase kFiles[] = {
      kStart + Row("A", "VN240001\xE3\x80\x80") +
          Row("B", "\xEF\xBC\xB6\xEF\xBC\xAE\xEF\xBC\x92\xEF\xBC\x94\xEF\xBC\x90\xEF\xBC\x90\xEF\xBC\x90\xEF\xBC\x92") +
          Row("C", "VN240003\xE2\x80\x8B") + Row("D", "vn240004") + Row("E", "\"VN24\r\n0005\"") +
-         Row("F", "VN24 0006") + Row("G", "  VN240007") + Row("H", "\xC2\xA0 VN240008\t"),
-     true, 11, "",
+         Row("F", "VN24 0006") + Row("G", "  VN240007") + Row("H", "\xC2\xA0 VN240008\t") +
+         Row("I", "VN2400\xE2\x80\xAE" "09") + Row("J", "VN24001\xEF\xB8\x8F" "0") + Row("K", "\xE3\x85\xA4VN240011") +
+         Row("L", "VN240012\xF3\xA0\x80\xA0"),
+     true, 15, "",
      {{"VN240001", 2, kTime}, {"VN240002", 3, kTime}, {"VN240003", 4, kTime}, {"VN240004", 5, kTime},
-      {"VN240005", 6, kTime}, {"VN240006", 8, kTime}, {"VN240007", 9, kTime}, {"VN240008", 10, kTime}},
-     {"a"}, {"VN240009", "VN24000", "VN2400010"}},
+      {"VN240005", 6, kTime}, {"VN240006", 8, kTime}, {"VN240007", 9, kTime}, {"VN240008", 10, kTime},
+      {"VN240009", 11, kTime}, {"VN240010", 12, kTime}, {"VN240011", 13, kTime}, {"VN240012", 14, kTime}},
+     {"a"}, {"VN240013", "VN24000", "VN2400010"}},
     // What each event takes: only provisioned gives out, only reserved
     // reserves; a failed row closes its own run's reservation, and every
     // other serial is seen. So is a failed row's serial in a ledger whose
@@ -112,7 +116,7 @@ const FileCase kFiles[] = {
          kTail + "\r\n" + kTime + ",ST-01,failed,VN240017,VN240006" + kTail + "7\r\n" + Row("VN240017", "VN240007") +
          kTime + ",ST-03,failed,VN240017,VN240004" + kTail + "6\r\n",
      true, 10, "", {{"VN240007", 8, kTime}}, {"VN240003", "VN240005", "VN240006", "VN240017", "VN240004"},
-     {"VN240002", "VN240008"}, {{"VN240001", 2, 3, 7}, {"VN240004", 5, 0, 0}}},
+     {"VN240002", "VN240008"}, {{"VN240001", 2, 3, 7}, {"VN240004", 5, 0, 0}}, {"VN240003"}},
     {"a field longer than the read buffer",
      kStart + Head("A", "\"" + std::string(70000, '"') + "\r\n" + std::string(70000, 'x') + "\"") + kTail + "\r\n" +
          Row("C", "D"),
@@ -234,6 +238,11 @@ void ExpectKnows(const Ledger& ledger, const FileCase& c)
         EXPECT_EQ(history.reserved.failedLine, r.failedLine) << r.serial;
         EXPECT_EQ(history.reserved.failedCode, r.failedCode) << r.serial;
         EXPECT_EQ(history.reserved.serial.Bytes(), r.serial);
+        EXPECT_FALSE(history.readBack) << r.serial;
+    }
+    for (const std::string& serial : c.readBack) {
+        SerialHistory history;
+        EXPECT_TRUE(ledger.History(serial.c_str(), history) && history.readBack) << serial;
     }
 }
 
