@@ -190,7 +190,14 @@ bool LedgerFile::Open(const wchar_t* path, Failure& failure)
                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (m_file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND)
+        if (error == ERROR_FILE_NOT_FOUND && Remembers())
+            failure = {kLedgerUnusable,
+                       Words(L"no ledger at ", Quoted(path), L", though this station wrote to one there, in its row at ",
+                             m_remembered.row, L": it was moved, renamed or deleted, or this is not the share it was "
+                             L"on. Find it and name it; never start another in its place, which would give out its "
+                             L"serials again. If it is gone for good, delete ", Quoted(m_memoryPath.GetString()),
+                             L" and start a new one with --new")};
+        else if (error == ERROR_FILE_NOT_FOUND)
             failure = {kLedgerUnusable, Words(L"no ledger at ", Quoted(path),
                                               L": check the path, or start a new one with --new")};
         else if (error == ERROR_PATH_NOT_FOUND)
@@ -226,6 +233,14 @@ bool LedgerFile::CheckNew(const wchar_t* path, Failure& failure)
         failure = {kLedgerUnusable, Words(L"cannot start a ledger at ", Quoted(path), L": ", WhyNotOpened(error))};
         return false;
     }
+    if (Remembers()) {
+        failure = {kLedgerUnusable,
+                   Words(L"--new would start a ledger at ", Quoted(path), L", where this station wrote to one before, "
+                         L"in its row at ", m_remembered.row, L": a new one there would give out that ledger's serials "
+                         L"again. Find that ledger; if it is gone for good, delete ", Quoted(m_memoryPath.GetString()),
+                         L" and run again")};
+        return false;
+    }
     return true;
 }
 
@@ -242,10 +257,10 @@ bool LedgerFile::Create(Failure& failure)
                        : Words(L"cannot start a ledger at ", Quoted(m_path.GetString()), L": ", WhyNotOpened(error))};
         return false;
     }
-    // A new file: what the station knew of an earlier one there is past.
-    if (!m_memoryPath.IsEmpty())
-        DeleteFileW(m_memoryPath.GetString());
+    // A new file: what the station knew of an earlier one there is past
+    // (its file is overwritten at this run's first row).
     m_remembered = Memory();
+    m_created = true;
     return true;
 }
 
@@ -302,6 +317,9 @@ bool LedgerFile::Rewind(Failure& failure)
     }
     m_check = ByteCheck();
     m_checkedRemembered = false;
+    // Under the lock: another run of this station may have written since.
+    if (!m_created)
+        LoadMemory();
     LARGE_INTEGER start{};
     if (!SetFilePointerEx(m_file, start, nullptr, FILE_BEGIN)) {
         m_readError = GetLastError();
@@ -414,8 +432,14 @@ bool LedgerFile::Append(const CString& bytes, size_t line, const CWideString& ro
     // On disk, not in a cache, before anything is sent to the adapter.
     ok = ok && FlushFileBuffers(m_file);
     if (!ok) {
+        const DWORD error = GetLastError();
+        // A row cut short by a full disk is taken back, where it can be.
+        LARGE_INTEGER before{};
+        before.QuadPart = static_cast<LONGLONG>(m_size);
+        if (SetFilePointerEx(m_file, before, nullptr, FILE_BEGIN))
+            SetEndOfFile(m_file);
         failure = {kLedgerUnusable,
-                   Words(L"cannot write to the ledger ", Quoted(m_path.GetString()), L": ", WhyNotWritten(GetLastError()))};
+                   Words(L"cannot write to the ledger ", Quoted(m_path.GetString()), L": ", WhyNotWritten(error))};
         return false;
     }
     // The check follows the file only when it has seen every byte before.
@@ -466,10 +490,10 @@ void LedgerFile::LoadMemory()
     const char* end = std::strstr(c, "\r\n");
     if (end == nullptr)
         return;
-    const int length = MultiByteToWideChar(CP_UTF8, 0, c, static_cast<int>(end - c), nullptr, 0);
-    if (length > 0)
-        MultiByteToWideChar(CP_UTF8, 0, c, static_cast<int>(end - c), memory.row.GetBuffer(static_cast<size_t>(length)),
-                            length);
+    // It goes into a message: no control character from it reaches the console.
+    const CWideString row = Wide(CString(c, static_cast<size_t>(end - c)));
+    for (size_t i = 0; i < row.GetLength() && i < 200; ++i)
+        memory.row.Append(IsControl(row.GetString()[i]) ? static_cast<wchar_t>(0xFFFD) : row.GetString()[i]);
     memory.known = true;
     m_remembered = memory;
 }

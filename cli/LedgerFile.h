@@ -73,6 +73,11 @@ public:
 
     // The path as typed, for messages.
     const CWideString& Path() const { return m_path; }
+    // Whether this station wrote to a ledger at this path before: its last
+    // row there, and where it keeps that.
+    bool Remembers() const { return m_remembered.known; }
+    const CWideString& RememberedRow() const { return m_remembered.row; }
+    const CWideString& MemoryPath() const { return m_memoryPath; }
 
 private:
     bool Resolve(const wchar_t* path, Failure& failure);
@@ -81,6 +86,7 @@ private:
 
     HANDLE m_file = INVALID_HANDLE_VALUE;
     bool m_locked = false;
+    bool m_created = false;  // by this run
     CWideString m_path;      // as typed
     CWideString m_fullPath;  // as Windows opens it: full, and in the \\?\ form when long
     CWideString m_memoryPath;

@@ -72,6 +72,9 @@ struct Run {
     unsigned long long reservedEnd = 0;  // the file's size right after them
     size_t lineAfterReserved = 0;
     Ledger ledger;  // as read in the first step
+    size_t lostLine = 0;              // the reserved row someone saved over, if anyone did
+    LedgerEntryRow givenMeanwhile;    // a provisioned row that gave this run's serial out meanwhile
+    LedgerEntryRow readBackGiven;     // a provisioned row that gave out the serial read back
 };
 
 CString Now()
@@ -214,7 +217,7 @@ CWideString WhyTaken(const Ledger& ledger, const CWideString& serial)
 // The first step's choice when the adapter is provisioned afresh: a serial
 // the ledger has never taken, and not the one this adapter carries (which a
 // fresh one of the same batch carries too).
-bool Choose(Run& run)
+bool Choose(Run& run, const Ledger& ledger)
 {
     Outcome& outcome = run.outcome;
     const ProvisionOptions& options = run.options;
@@ -222,10 +225,10 @@ bool Choose(Run& run)
         const char wanted[2] = {static_cast<char>(run.suffix.GetAt(0)), static_cast<char>(run.suffix.GetAt(1))};
         const CWideString serial = SerialWith(run.adapter.info, wanted);
         const bool own = serial == outcome.oldSerial;
-        if (own || run.ledger.Taken(Utf8(serial))) {
+        if (own || ledger.Taken(Utf8(serial))) {
             outcome.result = L"suffix_taken";
             const CWideString why = own ? Words(L"this adapter carries it now, as every adapter fresh from its batch does")
-                                        : WhyTaken(run.ledger, serial);
+                                        : WhyTaken(ledger, serial);
             run.failure = {kNoFreeSuffix, Words(L"the suffix ", Quoted(options.suffix), L" gives the serial ", serial,
                                                 L", which is taken: ", why, L"; nothing was written")};
             return false;
@@ -251,13 +254,15 @@ bool Choose(Run& run)
             candidates[offered++] = serial;
         }
     }
-    const size_t chosen = run.ledger.FirstFree(candidates, offered);
+    const size_t chosen = ledger.FirstFree(candidates, offered);
     if (chosen == offered) {
         outcome.result = L"no_free_suffix";
         const CWideString prefix = SerialText(run.adapter.info.serialNumber, 6);
+        const CWideString why = offered == 0 ? Words(L"it gives no serial but the one this adapter carries")
+                                             : Words(L"the ledger has taken every serial the pool gives with this "
+                                                     L"adapter's prefix ", prefix);
         run.failure = {kNoFreeSuffix,
-                       Words(L"no free suffix in the pool ", options.pool, L": the ledger has taken every serial the pool ",
-                             L"gives with this adapter's prefix ", prefix,
+                       Words(L"no free suffix in the pool ", options.pool, L": ", why,
                              L"; give another pool with --pool FIRST-LAST (two of 0-9 and A-Z at each end, as in "
                              L"--pool A0-ZZ); nothing was written")};
         return false;
@@ -305,7 +310,9 @@ bool Reserve(Run& run, bool& done)
 
     SerialHistory history;
     ledger.History(carried, history);
-    const bool again = run.options.again;
+    // An adapter read back this serial after a failed write: two may carry
+    // it with the same record, so neither is taken for a re-run.
+    const bool again = run.options.again || history.readBack;
     if (!again && Wrote(history.given, run.adapter.info, carried)) {
         outcome.result = L"already_provisioned";
         outcome.ledgerLine = history.given.line;
@@ -339,14 +346,13 @@ bool Reserve(Run& run, bool& done)
     }
 
     // Provisioned afresh; the serial it carries stays taken.
-    if (again)
+    if (run.options.again)
         run.note = history.given.line != 0 ? Utf8(Words(L"again, after line ", Decimal(history.given.line)))
                                            : CString("again");
     else if (history.given.line != 0)
         run.note = Utf8(Words(L"collides with line ", Decimal(history.given.line)));
-    if (!Choose(run))
+    if (!Choose(run, ledger))
         return false;
-    outcome.haveNewSerial = true;
     const LedgerRow row = RowOf(kEventReserved, run, outcome.newSerial, run.note);
     if (!RowText(row, text, failure) ||
         !run.file.Append(ledger.Completion() + text, line, RowWords(row), failure)) {
@@ -354,6 +360,8 @@ bool Reserve(Run& run, bool& done)
         failure.what.Append(L"; nothing was written to the adapter");
         return false;
     }
+    run.file.Remember();
+    outcome.haveNewSerial = true;
     run.reservedLine = line;
     run.reservedRow = text;
     run.reservedEnd = run.file.Size();
@@ -367,30 +375,63 @@ bool Reserve(Run& run, bool& done)
 bool Close(Run& run, bool landed, const Failure& written, Failure& closing)
 {
     LedgerFile& file = run.file;
+    Outcome& outcome = run.outcome;
     const unsigned wait = run.options.waitSeconds > kLeastClosingWait ? run.options.waitSeconds : kLeastClosingWait;
     if (!file.Lock(wait, closing))
         return false;
     // Its own reserved row where it left it, then the rows after it.
     CString after;
     const size_t rowLength = static_cast<size_t>(run.reservedRow.GetLength());
-    if (!file.ReadFrom(run.reservedEnd - rowLength, after, closing))
+    if (file.Size() >= run.reservedEnd && !file.ReadFrom(run.reservedEnd - rowLength, after, closing))
         return false;
-    if (static_cast<size_t>(after.GetLength()) < rowLength ||
-        std::memcmp(after.GetString(), run.reservedRow.GetString(), rowLength) != 0) {
-        closing = {kLedgerUnusable, Words(L"its reserved row at line ", Decimal(run.reservedLine),
-                                          L" is no longer where it was written: someone changed the ledger meanwhile")};
-        return false;
-    }
-    const CString tail = LedgerStart() + CString(after.GetString() + rowLength, after.GetLength() - rowLength);
     Ledger others;
-    if (!others.Parse(tail.GetString(), static_cast<size_t>(tail.GetLength()))) {
-        closing = {kLedgerUnusable, Words(L"the rows other stations appended after line ", Decimal(run.reservedLine),
-                                          L" are not a ledger's: ", Ascii(others.Problem()))};
-        return false;
+    others.Watch(Utf8(outcome.newSerial));
+    if (outcome.haveReadBackSerial)
+        others.Watch(Utf8(outcome.readBackSerial));
+    CString first;  // what goes before its closing row
+    size_t line = 0, firstLine = 0;  // the closing row's, and the first line of the rows the ledger read
+    if (static_cast<size_t>(after.GetLength()) >= rowLength &&
+        std::memcmp(after.GetString(), run.reservedRow.GetString(), rowLength) == 0) {
+        const CString tail = LedgerStart() + CString(after.GetString() + rowLength, after.GetLength() - rowLength);
+        if (!others.Parse(tail.GetString(), static_cast<size_t>(tail.GetLength()))) {
+            closing = {kLedgerUnusable, Words(L"the rows other stations appended after line ",
+                                              Decimal(run.reservedLine), L" are not a ledger's: ",
+                                              Ascii(others.Problem()))};
+            return false;
+        }
+        first = others.Completion();
+        line = run.lineAfterReserved + others.NextLine() - 2;
+        firstLine = run.lineAfterReserved - 2;
+    } else {
+        // Someone saved over the ledger meanwhile, without this run's
+        // reserved row. It goes at the end again, so that its serial stays
+        // taken, whatever the adapter now holds.
+        if (!file.Rewind(closing))
+            return false;
+        if (!others.Parse(file, static_cast<size_t>(file.Size()))) {
+            closing = others.ReadFailed() ? file.ReadFailure()
+                                          : Failure{kLedgerUnusable, Words(L"the ledger was saved over while the "
+                                                                           L"adapter was written, and is no ledger now: ",
+                                                                           L"line ", Decimal(others.ProblemLine()),
+                                                                           L": ", Ascii(others.Problem()))};
+            return false;
+        }
+        first = others.Completion() + run.reservedRow;
+        line = others.NextLine() + 1;
+        run.lostLine = run.reservedLine;
+        run.reservedLine = others.NextLine();
+        SerialHistory taken;
+        if (others.History(Utf8(outcome.newSerial), taken) && taken.given.line != 0)
+            run.givenMeanwhile = taken.given;
     }
-    const size_t line = run.lineAfterReserved + others.NextLine() - 2;
+    if (outcome.haveReadBackSerial) {
+        SerialHistory taken;
+        if (others.History(Utf8(outcome.readBackSerial), taken) && taken.given.line != 0) {
+            run.readBackGiven = taken.given;
+            run.readBackGiven.line += firstLine;
+        }
+    }
 
-    Outcome& outcome = run.outcome;
     LedgerRow row = RowOf(landed ? kEventProvisioned : kEventFailed, run, outcome.newSerial,
                           landed ? run.note : Utf8(Decimal(static_cast<size_t>(written.code))));
     CString text;
@@ -409,12 +450,25 @@ bool Close(Run& run, bool landed, const Failure& written, Failure& closing)
             return false;
         text += more;
     }
-    if (!file.Append(others.Completion() + text, line, RowWords(row), closing))
+    if (!file.Append(first + text, line, RowWords(row), closing))
         return false;
     file.Remember();
     file.Unlock();
     outcome.ledgerLine = line;
     return true;
+}
+
+// What a run whose reserved row was lost says about it.
+CWideString LostRow(const Run& run)
+{
+    CWideString what = Words(L"someone saved over the ledger while the adapter was written, and its reserved row "
+                             L"(line ", Decimal(run.lostLine), L") was lost with it; this run appended it again at line ",
+                             Decimal(run.reservedLine), L". Other stations' rows may be lost too: check the ledger");
+    if (run.givenMeanwhile.line != 0)
+        what.Append(Words(L". Meanwhile ", Cited(L"provisioned", run.givenMeanwhile), L" gave ", run.outcome.newSerial,
+                          L" to another adapter: two carry it, and their records may be the same; give this one a "
+                          L"serial of its own with provision --again"));
+    return what;
 }
 
 int Provisioned(Run& run)
@@ -434,8 +488,15 @@ int Provisioned(Run& run)
         return failure.code;
     run.recordAsRead = RecordHex(run.adapter.info);
     outcome.oldSerial = run.adapter.Serial();
-    if (options.create && !run.file.Create(failure))
-        return failure.code;
+    if (options.create) {
+        // What a new ledger would refuse, it refuses before it is made.
+        Ledger blank;
+        const CString start = LedgerStart();
+        blank.Parse(start.GetString(), static_cast<size_t>(start.GetLength()));
+        if (!Choose(run, blank) || !run.file.Create(failure))
+            return failure.code;
+        outcome.newSerial = CWideString();
+    }
 
     bool settled = false;
     const bool reserved = Reserve(run, settled);
@@ -448,11 +509,22 @@ int Provisioned(Run& run)
     Failure written;
     const bool landed = WriteChecked(run.library, run.adapter, run.suffix, written);
     outcome.ledgerLine = run.reservedLine;
+    if (!landed && written.code == kWriteFailed) {
+        // A refused write may have changed the adapter all the same: what it
+        // holds now is worth a read.
+        Adapter check;
+        Failure unread;
+        if (ReadAdapter(run.library, check, unread)) {
+            run.adapter.readBack = check.info;
+            run.adapter.readBackValid = true;
+        }
+    }
     // An adapter that reads back another serial carries that one now.
     if (!landed && run.adapter.readBackValid) {
         const CWideString carried =
             SerialText(run.adapter.readBack.serialNumber, sizeof run.adapter.readBack.serialNumber);
-        if (!(carried == outcome.newSerial)) {
+        // After a refused write, news only when it changed.
+        if (!(carried == outcome.newSerial) && (written.code != kWriteFailed || !(carried == outcome.oldSerial))) {
             outcome.readBackSerial = carried;
             outcome.haveReadBackSerial = true;
         }
@@ -467,18 +539,23 @@ int Provisioned(Run& run)
             failure.what = Words(L"the adapter refused the write; its record may or may not have changed");
         failure.what.Append(
             Words(L"; the ledger keeps ", outcome.newSerial, L" reserved (line ", Decimal(run.reservedLine), L")"));
-        if (outcome.haveReadBackSerial) {
+        if (outcome.haveReadBackSerial && !(outcome.readBackSerial == outcome.oldSerial)) {
             failure.what.Append(Words(L"; the adapter now reads back the serial ", outcome.readBackSerial));
             SerialHistory history;
-            if (run.ledger.History(Utf8(outcome.readBackSerial), history) && history.given.line != 0)
-                failure.what.Append(Words(L", which ", Cited(L"provisioned", history.given),
+            LedgerEntryRow given = run.readBackGiven;
+            if (given.line == 0 && run.ledger.History(Utf8(outcome.readBackSerial), history))
+                given = history.given;
+            if (given.line != 0)
+                failure.what.Append(Words(L", which ", Cited(L"provisioned", given),
                                           L" gave to another adapter: two adapters carry it until this one is "
                                           L"provisioned again"));
-            else
+            else if (closed)
                 failure.what.Append(L", which the ledger keeps out of the pool too");
         }
         if (!closed)
             failure.what.Append(Words(L"; and the failed row could not be written (", closing.what, L")"));
+        else if (run.lostLine != 0)
+            failure.what.Append(Words(L"; ", LostRow(run)));
         failure.what.Append(L"; run provision again on this adapter: it settles it");
         return failure.code;
     }
@@ -490,6 +567,12 @@ int Provisioned(Run& run)
                          L"; but its closing row could not be written to the ledger (", closing.what,
                          L"), which keeps it reserved at line ", Decimal(run.reservedLine),
                          L"; run provision again on this adapter: it settles it")};
+        return failure.code;
+    }
+    if (run.lostLine != 0) {
+        outcome.result = L"ledger_error";
+        failure = {kOutputFailed, Words(L"the adapter was written and checked: its serial is now ", outcome.newSerial,
+                                        L", recorded at line ", Decimal(outcome.ledgerLine), L"; but ", LostRow(run))};
         return failure.code;
     }
     outcome.result = L"provisioned";

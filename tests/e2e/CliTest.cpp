@@ -232,6 +232,8 @@ const Case kCases[] = {
      "no ledger at \"", "", {}, {}, {}, {std::nullopt}},
     {"ProvisionNewOverALedger", {L"provision", L"@ledger.csv", L"--new"}, std::nullopt, {}, 11, "",
      "is there already; it was left as it is", "", {}, {}, {}, {kEmptyLedger}},
+    {"ProvisionNewRefused", {L"provision", L"@ledger.csv", L"--new", L"--suffix", L"17"}, std::nullopt, {}, 10, "",
+     "which is taken: this adapter carries it now", "", {"open 1", "read 1"}, {}, {}, {std::nullopt}},
     {"ProvisionNewWithNoAdapter", {L"provision", L"@ledger.csv", L"--new"}, std::nullopt,
      {{L"VADAPTER_ABSENT", L"1"}}, 3, "", "cannot open the adapter", kOpenFailedMessage, {"open 0"}, {}, {},
      {std::nullopt}},
@@ -248,7 +250,7 @@ const Case kCases[] = {
     {"ProvisionWriteFailsJson", {L"provision", L"@ledger.csv", L"--json"}, std::nullopt,
      {{L"VADAPTER_FAIL_WRITE", L"1"}}, 6,
      "{\"result\":\"write_failed\",\"old_serial\":\"VN240017\",\"new_serial\":\"VN240001\",\"ledger_line\":3}\r\n",
-     "refused the write", kWriteFailedMessage, {"open 1", "read 1", "write 0"}, {'0', '1'}, {},
+     "refused the write", kWriteFailedMessage, {"open 1", "read 1", "write 0", "open 1", "read 1"}, {'0', '1'}, {},
      {kEmptyLedger, {{"reserved,VN240017,VN240001,", "failed,VN240017,VN240001,6"}}}},
     {"ProvisionSuffix", {L"provision", L"@ledger.csv", L"--suffix", L"AB"}, std::nullopt, {}, 0,
      "old-serial: VN240017\r\nnew-serial: VN2400AB\r\nledger-line: 3\r\n", "", "", kReadWriteReadBack, {'A', 'B'},
@@ -706,6 +708,7 @@ std::string FirstLines(const std::string& ledger, size_t lines)
 }
 
 const Environment kAbortAfterWrite = {{L"VADAPTER_ABORT_AFTER_WRITE", L"1"}};
+const std::string kGone = "<moved away>";  // an edit that takes the ledger away
 // Adapter from another batch (firmware 0214) that left its factory as VN240001.
 const Record kOtherBatch01 = Patched(Patched(FactoryRecord(), 2, std::vector<uint8_t>{0x14, 0x02}), 17, "01");
 
@@ -780,6 +783,26 @@ const Scenario kScenarios[] = {
       {1, {L"--again"}, {}, 0, "VN240002", ""}},
      {"reserved,VN240017,VN240001,", "provisioned,VN240017,VN240001,", "reserved,VN240001,VN240002,again, after line 3",
       "provisioned,VN240001,VN240002,again, after line 3"}},
+    // A lying write lands a serial another adapter was given: both carry it
+    // with the same record, so the retry is no re-run, and gets another.
+    {"ALyingWriteLandsAGivenSerial",
+     kEmptyLedger,
+     {{0, {}, {}, 0, "VN240001", ""},
+      {1, {L"--suffix", L"03"}, {}, 0, "VN240003", ""},
+      {2, {}, {{L"VADAPTER_WRITE_STORES_OTHER", L"1"}}, 7, "VN240003",
+       "now reads back the serial VN240003, which the provisioned row at line 5 ("},
+      {2, {}, {}, 0, "VN240004", ""}},
+     {"reserved,VN240017,VN240001,", "provisioned,VN240017,VN240001,", "reserved,VN240017,VN240003,",
+      "provisioned,VN240017,VN240003,", "reserved,VN240017,VN240002,", "failed,VN240017,VN240002,7", "seen,VN240003,,",
+      "reserved,VN240003,VN240004,collides with line 5", "provisioned,VN240003,VN240004,collides with line 5"}},
+    // A ledger moved away is never started again where it was.
+    {"ALedgerMovedAway",
+     std::nullopt,
+     {{0, {L"--new"}, {}, 0, "VN240001", ""},
+      {0, {}, {}, 11, "", "though this station wrote to one there, in its row at line 3 (provisioned VN240001 at ", 0,
+       std::nullopt, [](const std::string&) { return kGone; }},
+      {0, {L"--new"}, {}, 11, "", "where this station wrote to one before"}},
+     {}},
     {"PoolOfOneUsedUp",
      kEmptyLedger,
      {{0, {L"--pool", L"05-05"}, {}, 0, "VN240005", ""},
@@ -822,7 +845,10 @@ TEST_P(Provision, AdapterAfterAdapterOnOneLedger)
         if (step.edit) {
             const std::vector<uint8_t> bytes = ReadFileBytes(ledger);
             const std::string edited = step.edit(std::string(bytes.begin(), bytes.end()));
-            WriteFileBytes(ledger, std::vector<uint8_t>(edited.begin(), edited.end()));
+            if (edited == kGone)
+                DeleteFileW(ledger.c_str());
+            else
+                WriteFileBytes(ledger, std::vector<uint8_t>(edited.begin(), edited.end()));
         }
         const std::string serialBefore = Exists(image) ? SerialIn(image) : "VN240017";
         const std::vector<uint8_t> ledgerBefore = ReadFileBytes(ledger);
@@ -852,6 +878,10 @@ TEST_P(Provision, AdapterAfterAdapterOnOneLedger)
         if (!sends && step.settles == 0) {
             EXPECT_EQ(Hex(ledgerAfter), Hex(ledgerBefore));
         }
+    }
+    if (scenario.rows.empty()) {
+        EXPECT_FALSE(Exists(ledger)) << "a ledger was made";
+        return;
     }
     std::vector<std::vector<std::string>> rows;
     std::string problem;
@@ -1010,8 +1040,8 @@ TEST_F(Stations, KilledAfterItsWriteIsSettledByTheNextRun)
 }
 
 // An editor saves over the ledger while the write is on its way: the
-// adapter is written, its closing row has nowhere true to go, and the run
-// says so (13) rather than append to a ledger that lost its reservation.
+// adapter is written, its reserved row is gone, and the run appends it again
+// with its closing row, so that its serial stays taken, and says so (13).
 TEST_F(Stations, LedgerSavedOverDuringTheWrite)
 {
     const std::wstring ledger = Path(L"ledger.csv");
@@ -1032,14 +1062,20 @@ TEST_F(Stations, LedgerSavedOverDuringTheWrite)
     const CliRun run = slow.Wait();
     EXPECT_EQ(run.exitCode, 13u) << run.err;
     EXPECT_EQ(run.out, "{\"result\":\"ledger_error\",\"old_serial\":\"VN240017\",\"new_serial\":\"VN240001\","
-                       "\"ledger_line\":2}\r\n");
-    EXPECT_NE(run.err.find("the adapter was written and checked: its serial is now VN240001; but its closing row "
-                           "could not be written"),
+                       "\"ledger_line\":3}\r\n");
+    EXPECT_NE(run.err.find("the adapter was written and checked: its serial is now VN240001, recorded at line 3; but "
+                           "someone saved over the ledger while the adapter was written, and its reserved row (line 2) "
+                           "was lost with it; this run appended it again at line 2"),
               std::string::npos)
         << run.err;
     EXPECT_EQ(SerialIn(image), "VN240001");
+    // Its serial stays taken: both its rows are in the ledger again.
+    std::vector<std::vector<std::string>> rows;
+    std::string problem;
     const std::vector<uint8_t> bytes = ReadFileBytes(ledger);
-    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), kEmptyLedger);
+    ASSERT_TRUE(ParseLedger(std::string(bytes.begin(), bytes.end()), rows, problem)) << problem;
+    EXPECT_EQ(Events(rows, 0, FactoryRecord()),
+              (std::vector<std::string>{"reserved,VN240017,VN240001,", "provisioned,VN240017,VN240001,"}));
 }
 
 }  // namespace
