@@ -4,8 +4,12 @@
 # "system" is the operating system's headers: any <name.h>, where the C++
 # library's have no ".h"; the test framework's are not among them. An
 # include whose first path part names a layer is that layer, in quotes or
-# brackets. Tests, fuzzers and the benchmark may include any layer. Prints
-# every #include that crosses a layer, and fails if there is one.
+# brackets. A quoted name without a folder is the file's neighbour only if
+# it, or the template it is made from (name.in), is beside the file: the
+# compiler would otherwise find a system header by it, past this check. An
+# include that names no header, or a computed one, is read by no one here,
+# so it fails too. Tests, fuzzers and the benchmark may include any layer.
+# Prints every #include that crosses a layer, and fails if there is one.
 set -uo pipefail
 declare -A may_use=(
     [hardening]="system"
@@ -37,8 +41,10 @@ while IFS= read -r file; do
         line=${found%%:*}
         directive=${found#*:}
         name=${directive#*[\"<]} name=${name%%[\">]*} part=${name%%/*}
+        if ! [[ $directive =~ ^[[:space:]]*#[[:space:]]*include[[:space:]]*(\"[^\"]+\"|\<[^\>]+\>) ]]; then
+            layer="no header named, or a computed include"
         # Through . or .. a path can reach any layer from any first part.
-        if [[ /$name/ == */./* || /$name/ == */../* ]]; then
+        elif [[ /$name/ == */./* || /$name/ == */../* ]]; then
             layer="a path through . or .."
         elif [ -n "$part" ] && [ "$part" != "$name" ] && [ -n "${may_use[$part]+set}" ]; then
             layer=$part  # ours, whatever its brackets
@@ -49,12 +55,17 @@ while IFS= read -r file; do
             *'<'*'.h>'*) layer=system ;;
             *'<'*) continue ;;  # the C++ library
             *'"'*/*'"'*) layer=$part ;;
-            *) layer=$folder ;;  # beside the file
+            *)
+                if [ -e "$(dirname "$file")/$name" ] || [ -e "$(dirname "$file")/$name.in" ]; then
+                    layer=$folder  # beside the file
+                else
+                    layer="not beside the file (a system header takes <>, ours its folder)"
+                fi ;;
             esac
         fi
         [ "$layer" = "$folder" ] && continue
         [[ " ${may_use[$folder]} " == *" $layer "* ]] && continue
-        echo "$file:$line: $directive  ($folder may use: ${may_use[$folder]:-nothing of ours})"
+        echo "$file:$line: $directive  ($layer; $folder may use: ${may_use[$folder]:-nothing of ours})"
         crossings=$((crossings + 1))
     done < <(grep -n '^[[:space:]]*#[[:space:]]*include' "$file")
 done < <(find . -mindepth 1 \( -name build -o -name '.*' \) -prune -o -type f \( -name '*.h' -o -name '*.cpp' -o -name '*.c' -o -name '*.rc' \) -print | sort)
