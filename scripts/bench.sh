@@ -49,7 +49,7 @@ export LC_ALL=zh_CN.UTF-8
 
 x64=$build_root/windows-x64
 x86=$build_root/windows-x86
-echo "=== bench $(date -u +%F), $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p'), $(varnock_wine --version)"
+echo "=== bench $(date -u +%F), $(nproc) cores, $(LC_ALL=C lscpu | sed -n 's/^Model name: *//p'), $(varnock_wine --version)"
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 varnock_wine "$x64/bin/VarnockBench.exe" "$@" \
     --sizes "x86_64 stripped" "$(varnock_wine winepath.exe -w "$x64/bench-stripped")" \

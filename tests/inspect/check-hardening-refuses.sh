@@ -9,18 +9,20 @@ check=$(dirname "$0")/check-hardening.sh
 work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
 
 # name | sed script applied to the dump | what the check must say ("" = it passes)
+# | the caller's LC_ALL
 rows=(
     'unedited||'
+    'Chinese locale|||zh_CN.gbk'
     'decorated import|s/^\tDLL Name: KERNEL32.dll$/\tDLL Name: evil.dll\n\tvma:  Hint\/Ord Member-Name Bound-To\n\t1234\t   12  ?Foo@@YAXXZ\n\n&/|cannot read the import line evil.dll: 1234'
     'no relocations|s/^\(Entry 5 [0-9a-f]* \)[0-9a-f]*/\100000000/|no ASLR'
     'other architecture|s/pei-x86-64$/pei-OTHER/; s/pei-i386$/pei-x86-64/; s/pei-OTHER$/pei-i386/|imports.txt lacks for'
 )
 failed=0
 for row in "${rows[@]}"; do
-    IFS='|' read -r name edit expected <<<"$row"
+    IFS='|' read -r name edit expected locale <<<"$row"
     printf '#!/bin/bash\n"%s" "$@" | sed -e %q\n' "$objdump" "$edit" >"$work/objdump"
     chmod +x "$work/objdump"
-    output=$(bash "$check" "$work/objdump" "$allow" "$file" 2>&1)
+    output=$(LC_ALL=${locale:-${LC_ALL:-}} bash "$check" "$work/objdump" "$allow" "$file" 2>&1)
     status=$?
     if [ -z "$expected" ]; then
         [ "$status" -eq 0 ] && continue

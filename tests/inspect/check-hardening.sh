@@ -10,6 +10,8 @@
 # "DLL function oldest-Windows architectures", where architectures is "both",
 # "x86_64 only" or "i686 only"; an import by number is "#<number>".
 set -uo pipefail
+# objdump's words are read here, and it translates them ("文件格式").
+export LC_ALL=C
 
 objdump=$1 allow=$2
 shift 2

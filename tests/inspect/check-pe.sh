@@ -7,6 +7,8 @@
 #   check-pe.sh OBJDUMP FILE imports-only DLL...
 #       every DLL that FILE imports is one of these (case does not matter).
 set -euo pipefail
+# objdump's words are read here, and it translates them.
+export LC_ALL=C
 
 objdump=$1 file=$2 mode=$3
 shift 3
