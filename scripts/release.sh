@@ -1,15 +1,18 @@
 #!/bin/bash
-# Builds the release from a clean tree: both Windows architectures with the
-# presets' flags (the binaries the tests run), one zip each, and their sums:
+# Builds the release of the tree's commit, from a fresh copy of that commit
+# (scripts/tree-copy.sh): both Windows architectures with the presets' flags
+# (the binaries the tests run), one zip each, and their sums:
 #   dist/Varnock-<version>-win32.zip, dist/Varnock-<version>-win64.zip,
 #   dist/SHA256SUMS
 # The same commit gives the same bytes in any folder, at any time, under any
 # umask, time zone or user, whatever compiler flags the caller's environment
-# holds. The programs are stamped with SOURCE_DATE_EPOCH if it is set, else
-# with the last commit's time; outside a git checkout it must be set.
+# holds. The programs are stamped with the commit's time; a SOURCE_DATE_EPOCH
+# that differs from it is refused. Outside a git checkout it must be set.
 #
 # Signing is all or nothing: setting any of these asks for it, and then the
-# first, second and fourth are required.
+# first, second and fourth are required. Any other VARNOCK_SIGN_* or
+# VARNOCK_GPG_* name set is refused. Each signature is made and checked on a
+# scratch file before anything is built.
 #   VARNOCK_SIGN_PKCS12         a PKCS#12 file with the code-signing key and
 #   VARNOCK_SIGN_PASSWORD_FILE  a file holding its password: every program and
 #                               DLL is Authenticode-signed before zipping
@@ -21,13 +24,23 @@
 # remove-signature gives back the unsigned, reproducible files.
 #
 # Every program and DLL in the zips is checked as shipped: hardened (the
-# tests' check-hardening.sh) and, when signing, signed. A failure at any step
-# leaves no dist/ and ends with a line saying the release failed.
+# tests' check-hardening.sh) and, when signing, signed. A failure at any step,
+# an interrupt included, leaves no dist/ and no zip under build/release, and
+# ends with a line saying the release failed. One release at a time runs in
+# a tree.
 set -euo pipefail
 # The tree is the script's own, even through a symlink: the dist/ removed
 # below must be this project's and no other folder's.
 cd "$(dirname "$(readlink -f "$0")")/.."
 [ -f CMakePresets.json ] && [ -f scripts/release.sh ] || { echo "release: $PWD is not Varnock's tree" >&2; exit 1; }
+root=$PWD
+
+# Two releases in one tree would remove and fill each other's staging folder:
+# the second is refused, before it touches anything.
+command -v flock >/dev/null || { echo "release: missing flock, from Debian's util-linux" >&2; exit 1; }
+mkdir -p build
+exec 9>build/release.lock
+flock -n 9 || { echo "release: another release.sh is running in $root (it holds build/release.lock)" >&2; exit 1; }
 
 # The release is written to a staging folder and moved to dist/ only once
 # everything has passed, so a failed one leaves nothing that looks like one.
@@ -38,10 +51,16 @@ finish() {
     [ -z "$tmp" ] || rm -rf "$tmp"
     if [ "$status" != 0 ]; then
         rm -rf dist "$stage"
+        # A signed or unchecked zip left in a build folder is what an
+        # artifact pattern such as **/Varnock-*.zip would pick up.
+        find build/release -type f -name '*.zip' -delete 2>/dev/null || true
         echo "release: FAILED; no release in dist/" >&2
     fi
 }
 trap finish EXIT
+# Killed by timeout or Ctrl-C, the clean-up above runs too.
+trap 'exit 130' INT
+trap 'exit 143' TERM
 die() { echo "release: $*" >&2; exit 1; }
 rm -rf dist "$stage"
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/varnock-release.XXXXXX")
@@ -59,10 +78,15 @@ unset "${!CMAKE_@}" "${!GIT_@}"
 
 # Any signing variable asks for signing, even set empty (a CI secret that did
 # not arrive): a misspelled one must not give an unsigned release under
-# signed sums, nor signed programs under unsigned ones.
+# signed sums, nor signed programs under unsigned ones, nor a signature
+# without its time stamp (..._TIMESTAMP_ULR).
+known=(VARNOCK_SIGN_PKCS12 VARNOCK_SIGN_PASSWORD_FILE VARNOCK_SIGN_TIMESTAMP_URL VARNOCK_GPG_KEY)
+for var in "${!VARNOCK_SIGN_@}" "${!VARNOCK_GPG_@}"; do
+    [[ " ${known[*]} " == *" $var "* ]] || die "$var is set, and is not a signing variable; they are ${known[*]}"
+done
 signing=0
 asked=()
-for var in VARNOCK_SIGN_PKCS12 VARNOCK_SIGN_PASSWORD_FILE VARNOCK_SIGN_TIMESTAMP_URL VARNOCK_GPG_KEY; do
+for var in "${known[@]}"; do
     [ -z "${!var+set}" ] || { signing=1; asked+=("$var"); }
 done
 if [ $signing = 1 ]; then
@@ -110,16 +134,26 @@ fi
 # A release is what a commit builds. Only a tree without .git is built as
 # "not a checkout": where git refuses the repository (another user's, by
 # safe.directory), its error stops the release.
-# Untracked files count: one in the tree (a stray windows.h) can reach the
-# build through the include path.
+# The changes git shows are refused, as a release would not carry them; what
+# it hides (--skip-worktree, --assume-unchanged, an ignored or unshown
+# untracked windows.h, which the include path would reach) cannot get in
+# either, since the build is of a fresh copy of the commit.
 if [ -e .git ]; then
     changes=$(git status --porcelain) ||
         die "git cannot read this checkout (above), so its changes are unknown."
     [ -z "$changes" ] || die "the tree has uncommitted changes or untracked files; a release is what a commit builds:" \
         "$(head -5 <<<"$changes" | tr '\n' ' ')"
+    rev=$(git rev-parse --verify HEAD^{commit})
+    epoch=$(git log -1 --format=%ct "$rev")
+    # Many build environments export one; it would change every byte.
+    [ -z "${SOURCE_DATE_EPOCH+set}" ] || [ "$SOURCE_DATE_EPOCH" = "$epoch" ] ||
+        die "SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH is not the commit's time, $epoch, which a release is stamped with: unset it."
 elif [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
     die "not a git checkout; set SOURCE_DATE_EPOCH (seconds since 1970) to stamp the programs."
+else
+    epoch=$SOURCE_DATE_EPOCH
 fi
+export SOURCE_DATE_EPOCH=$epoch
 
 # The keys open before anything is built: a wrong password or an unknown
 # OpenPGP key costs seconds, not a build.
@@ -160,6 +194,41 @@ sign() {
     done
 }
 
+# The file's Authenticode signature is this certificate's, and carries the
+# time stamp asked for: without it the signatures die with the certificate.
+check_signed() {  # <file> <what it is, for the message>
+    if ! LC_ALL=C osslsigncode verify -CAfile "$tmp/ca.pem" -TSA-CAfile "$tmp/ca.pem" -require-leaf-hash "sha256:$leaf" \
+        -in "$1" >"$tmp/verify.log" 2>&1; then
+        cat "$tmp/verify.log" >&2
+        die "$2 is not signed by $VARNOCK_SIGN_PKCS12"
+    fi
+    [ -z "${VARNOCK_SIGN_TIMESTAMP_URL:-}" ] || grep -q '^Timestamp Server Signature verification: ok' "$tmp/verify.log" ||
+        { cat "$tmp/verify.log" >&2; die "$2 carries no verified time stamp"; }
+}
+
+# Signs a file into <file>.asc with the OpenPGP key, and checks that it
+# verifies as that key's: VALIDSIG ends with the primary key's fingerprint,
+# whichever of its subkeys signed.
+sign_detached() {  # <file>
+    gpg --local-user "$gpg_fpr" --armor --detach-sign --output "$1.asc" "$1" ||
+        die "the OpenPGP key $gpg_fpr cannot sign (above)"
+    LC_ALL=C gpg --status-fd 1 --verify "$1.asc" "$1" 2>"$tmp/gpg.log" >"$tmp/gpg.status" &&
+        awk -v f="$gpg_fpr" '$2 == "VALIDSIG" && $NF == f { ok = 1 } END { exit !ok }' "$tmp/gpg.status" ||
+        { cat "$tmp/gpg.log" >&2; die "${1##*/}.asc does not verify as signed by $gpg_fpr"; }
+}
+
+# Both signatures once on scratch files before building: a key that cannot
+# sign, an expired one, a certificate whose signatures do not verify or a
+# time-stamp server that does not answer cost seconds, not a build.
+if [ $signing = 1 ]; then
+    x86_64-w64-mingw32-gcc-posix -o "$tmp/probe.exe" -x c - <<<'int main(void) { return 0; }'
+    sign "$tmp/probe.exe"
+    check_signed "$tmp/probe.exe" "a scratch program signed as a test"
+    echo "a scratch file signed as a test" >"$tmp/probe.txt"
+    sign_detached "$tmp/probe.txt"
+    echo "release: both keys sign, and their signatures verify"
+fi
+
 # Unpacks a zip and checks every program and DLL in it, as it ships: the
 # zip holds exactly what Packaging.cmake puts in, nothing unchecked beside it.
 check_zip() {  # <zip> <objdump>
@@ -172,20 +241,21 @@ check_zip() {  # <zip> <objdump>
     entries=("$unpacked/$top/Varnock.exe=gui" "$unpacked/$top/varnock-cli.exe=console"
         "$unpacked/$top/virtual-adapter/Qelvo_CAN.dll=dll")
     for file in "${entries[@]%=*}"; do
-        [ $signing = 1 ] || continue
-        if ! osslsigncode verify -CAfile "$tmp/ca.pem" -TSA-CAfile "$tmp/ca.pem" -require-leaf-hash "sha256:$leaf" \
-            -in "$file" >"$tmp/verify.log" 2>&1; then
-            cat "$tmp/verify.log" >&2
-            die "${file#"$unpacked"/} in $zip is not signed by $VARNOCK_SIGN_PKCS12"
-        fi
-        # A requested time stamp is there and verifies: without it the
-        # signatures die with the certificate.
-        [ -z "${VARNOCK_SIGN_TIMESTAMP_URL:-}" ] || grep -q '^Timestamp Server Signature verification: ok' "$tmp/verify.log" ||
-            { cat "$tmp/verify.log" >&2; die "${file#"$unpacked"/} in $zip carries no verified time stamp"; }
+        [ $signing = 0 ] || check_signed "$file" "${file#"$unpacked"/} in $zip"
     done
-    bash tests/inspect/check-hardening.sh "$2" tests/inspect/imports.txt "${entries[@]}" ||
+    bash "$src/tests/inspect/check-hardening.sh" "$2" "$src/tests/inspect/imports.txt" "${entries[@]}" ||
         die "$zip fails the hardening check (above)"
 }
+
+# The commit's own files, in a folder of their own: nothing of the working
+# tree that git does not show gets in.
+if [ -e .git ]; then
+    source scripts/tree-copy.sh
+    src=$tmp/source
+    varnock_tree_copy "$rev" "$src"
+else
+    src=$root
+fi
 
 mkdir -p "$stage"
 for preset in windows-x86 windows-x64; do
@@ -194,7 +264,7 @@ for preset in windows-x86 windows-x64; do
     rm -rf "$build"
     echo "=== release: $preset"
     # The preset's toolchain and build type, in a folder of its own, without the tests.
-    cmake --preset "$preset" -B "$build" -DBUILD_TESTING=OFF >/dev/null
+    (cd "$src" && cmake --preset "$preset" -B "$root/$build" -DBUILD_TESTING=OFF >/dev/null)
     cmake --build "$build" -j "$(nproc)" --target Varnock varnock_cli qelvo_virtual
     # Every program and DLL the zip carries (cmake/Packaging.cmake).
     [ $signing = 0 ] || sign "$build"/bin/{Varnock.exe,varnock-cli.exe,Qelvo_CAN.dll}
@@ -207,12 +277,7 @@ for preset in windows-x86 windows-x64; do
 done
 (cd "$stage" && sha256sum Varnock-*.zip >SHA256SUMS)
 if [ $signing = 1 ]; then
-    # VALIDSIG ends with the primary key's fingerprint, whichever of its
-    # subkeys signed.
-    gpg --local-user "$gpg_fpr" --armor --detach-sign --output "$stage/SHA256SUMS.asc" "$stage/SHA256SUMS"
-    gpg --status-fd 1 --verify "$stage/SHA256SUMS.asc" "$stage/SHA256SUMS" 2>"$tmp/gpg.log" >"$tmp/gpg.status" &&
-        awk -v f="$gpg_fpr" '$2 == "VALIDSIG" && $NF == f { ok = 1 } END { exit !ok }' "$tmp/gpg.status" ||
-        { cat "$tmp/gpg.log" >&2; die "SHA256SUMS.asc does not verify as signed by $gpg_fpr"; }
+    sign_detached "$stage/SHA256SUMS"
     echo "release: SHA256SUMS signed with OpenPGP key $gpg_fpr"
 fi
 
