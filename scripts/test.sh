@@ -8,6 +8,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
+# The test framework's settings, which Wine passes on to the test programs
+# too: GTEST_TOTAL_SHARDS and GTEST_SHARD_INDEX had each program run none of
+# its tests, GTEST_FILTER='-*' cut the list ctest discovers. TESTBRIDGE_*
+# and the others are the framework's names for the same; CTEST_* are
+# ctest's, and the sanitizers' options can turn a fault into a pass.
+unset "${!GTEST_@}" "${!TESTBRIDGE_@}" "${!CTEST_@}" TEST_PREMATURE_EXIT_FILE TEST_WARNINGS_OUTPUT_FILE \
+    XML_OUTPUT_FILE ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS
+
 # A prefix of the tests' own, without window management (see wine-env.sh),
 # whatever WINEPREFIX the caller has: a prefix made elsewhere may lack the
 # setting that the close-box test needs.
@@ -22,7 +30,11 @@ echo "test: Xvfb on $DISPLAY, Wine prefix $WINEPREFIX"
 # test that skips itself checks nothing. ctest names them in its summary.
 run_ctest() {
     local log=build/ctest-$1.log again=build/$1/artifacts/started-again.txt status
-    rm -f "$again"
+    local last=build/$1/Testing/Temporary/LastTest.log listed ran
+    rm -f "$again" "$last"
+    # The lists ctest discovered are kept until a program is relinked: one
+    # cut by an earlier run's environment would stand. Each run lists anew.
+    find "build/$1" -name '*\[*\]_tests.cmake' -delete
     set +e
     ctest --preset "$1" 2>&1 | tee "$log"
     status=${PIPESTATUS[0]}
@@ -44,6 +56,24 @@ run_ctest() {
     if grep -q '^The following tests did not run:' "$log"; then
         echo "test: $1: a test did not run (see above); a skipped test fails the run"
         return 1
+    fi
+    # A preset that ran nothing passes in ctest's eyes. Each test program
+    # must list a test, and each test it lists must have run as one test
+    # (ctest's log holds every test's command and output).
+    if grep -q '^No tests were found' "$log" || [ ! -s "$last" ]; then
+        echo "test: $1: no tests were found"
+        return 1
+    fi
+    while IFS= read -r include; do
+        [ "$(grep -c '^add_test(' "${include%_include.cmake}_tests.cmake" 2>/dev/null)" -gt 0 ] || {
+            echo "test: $1: $(basename "${include%\[*}") lists no tests"; status=1; }
+    done < <(find "build/$1" -name '*\[*\]_include.cmake')
+    listed=$(find "build/$1" -name '*\[*\]_tests.cmake' -exec cat {} + | grep -c '^add_test(' || true)
+    ran=$(awk '/^Command: .*--gtest_filter=/ { gtest = 1 } /^<end of output>/ { gtest = 0 }
+               gtest && /^\[==========\] 1 test from .* ran\./ { n++ } END { print n + 0 }' "$last")
+    if [ "$ran" -lt "$listed" ]; then
+        echo "test: $1: its programs list $listed tests, and $ran ran"
+        status=1
     fi
     return "$status"
 }
