@@ -4,7 +4,16 @@
 # 32-bit Wine runs the i686 build; where the kernel refuses 32-bit programs
 # itself, an emulator is registered for them. Each change to the machine is
 # announced before it is made.
+#   install-deps.sh          what testing needs: everything
+#   install-deps.sh run      what scripts/run.sh needs for the 64-bit program
+#   install-deps.sh run-x86  ...and for the 32-bit one, the 32-bit Wine too
 set -euo pipefail
+
+what=${1:-test}
+case $what in
+test | run | run-x86) ;;
+*) echo "usage: scripts/install-deps.sh [run | run-x86]" >&2; exit 2 ;;
+esac
 
 packages=(
     cmake make g++ googletest                       # native build and tests
@@ -17,6 +26,16 @@ packages=(
     zip git                                          # release zips; the commit time stamps the programs
     osslsigncode gnupg openssl unzip                 # signed releases, and the test that proves them
 )
+# Running builds one program and starts it on the caller's display, in the
+# caller's locale: no tests, no fuzzers, no release, no locales; the 32-bit
+# Wine (and the i386 architecture, and an emulator on some kernels) only for
+# the 32-bit program.
+case $what in
+run) packages=(cmake make git googletest g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+               wine wine64 fonts-arphic-uming fonts-wqy-zenhei) ;;
+run-x86) packages=(cmake make git googletest g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+                   wine wine64 fonts-arphic-uming fonts-wqy-zenhei) ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -50,17 +69,20 @@ apt_update() {
     return 1
 }
 
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    echo "install-deps: adding the i386 architecture to dpkg, for the 32-bit Wine"
-    as_root dpkg --add-architecture i386
+if [ "$what" != run ]; then
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        echo "install-deps: adding the i386 architecture to dpkg, for the 32-bit Wine"
+        as_root dpkg --add-architecture i386
+    fi
+    dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" || missing+=(wine32:i386)
 fi
-dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" || missing+=(wine32:i386)
 
 if [ ${#missing[@]} -gt 0 ]; then
     echo "install-deps: installing ${missing[*]}"
     apt_update
     apt_install "${missing[@]}"
 fi
+[ "$what" != run ] || exit 0
 
 apt_targets() { apt-get indextargets --no-release-info "Release: $1" 'Component: main' 'Identifier: Packages'; }
 
@@ -164,6 +186,8 @@ if [ "${wine32_status:-0}" -ne 0 ]; then
         exit 1
     fi
 fi
+
+[ "$what" = test ] || exit 0
 
 # An ungenerated locale makes Wine fall back to a Western code page.
 need_locales=()

@@ -4,11 +4,13 @@
 # sits beside it as Qelvo_CAN.dll. Its record lives in the Wine prefix's
 # %LOCALAPPDATA%\Varnock\virtual-adapter.bin unless VADAPTER_IMAGE says
 # otherwise. The i686 build is the one for a 32-bit vendor library.
+# The prefix is the project's, build/wineprefix (or VARNOCK_WINEPREFIX),
+# never the caller's WINEPREFIX: see wine-env.sh.
 set -euo pipefail
 
-preset=windows-x64
+preset=windows-x64 needs=run
 case "${1:-}" in
-    --x86) preset=windows-x86 ;;
+    --x86) preset=windows-x86 needs=run-x86 ;;
     "") ;;
     *) echo "usage: scripts/run.sh [--x86]" >&2; exit 2 ;;
 esac
@@ -21,7 +23,8 @@ if [ -z "${DISPLAY:-}" ]; then
     exit 1
 fi
 
-"$root/scripts/install-deps.sh"
+# What this program needs, not what the tests need.
+"$root/scripts/install-deps.sh" "$needs"
 
 cd "$root"
 cmake --preset "$preset"
