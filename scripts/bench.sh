@@ -34,7 +34,7 @@ done
 # Its own prefix and wineserver, so tests running meanwhile share neither.
 # Headless: with no window manager on Xvfb, Wine would wait 2 s for one at
 # every closed window.
-export WINEPREFIX=${VARNOCK_BENCH_PREFIX:-$PWD/build/bench-wineprefix}
+export VARNOCK_WINEPREFIX=${VARNOCK_BENCH_PREFIX:-$PWD/build/bench-wineprefix}
 export VARNOCK_WINE_HEADLESS=1
 source scripts/wine-env.sh
 trap varnock_wine_down EXIT

@@ -19,7 +19,7 @@
 #     end-to-end smoke test under Wine: a read and a write, in the window
 #     and from the console program.
 # Needs the presets' builds (scripts/test.sh runs it after them). Uses the
-# caller's DISPLAY and Wine prefix if it has them, else starts its own.
+# caller's DISPLAY and VARNOCK_WINEPREFIX if it has them, else starts its own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 start=$SECONDS
@@ -201,7 +201,7 @@ gpg --verify "$dist/SHA256SUMS.asc" "$work/sums" 2>/dev/null &&
 
 # --- The signed programs run ----------------------------------------------------
 if [ -z "${DISPLAY:-}" ]; then
-    export WINEPREFIX=$PWD/build/wineprefix-test VARNOCK_WINE_HEADLESS=1
+    export VARNOCK_WINEPREFIX=$PWD/build/wineprefix-test VARNOCK_WINE_HEADLESS=1
     source scripts/wine-env.sh
     trap 'varnock_wine_down; cleanup' EXIT
     varnock_start_xvfb

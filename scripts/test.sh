@@ -17,9 +17,9 @@ unset "${!GTEST_@}" "${!TESTBRIDGE_@}" "${!CTEST_@}" TEST_PREMATURE_EXIT_FILE TE
     XML_OUTPUT_FILE ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS
 
 # A prefix of the tests' own, without window management (see wine-env.sh),
-# whatever WINEPREFIX the caller has: a prefix made elsewhere may lack the
+# whatever prefix the caller names: a prefix made elsewhere may lack the
 # setting that the close-box test needs.
-export WINEPREFIX=$PWD/build/wineprefix-test VARNOCK_WINE_HEADLESS=1
+export VARNOCK_WINEPREFIX=$PWD/build/wineprefix-test VARNOCK_WINE_HEADLESS=1
 source scripts/wine-env.sh
 trap varnock_wine_down EXIT
 varnock_start_xvfb

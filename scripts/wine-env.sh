@@ -1,12 +1,15 @@
 # Sourced by the run and test scripts: the project's Wine prefix, and a
-# headless X display for tests.
+# headless X display for tests. The prefix is VARNOCK_WINEPREFIX, else
+# build/wineprefix, whatever WINEPREFIX the caller has: the set-up below
+# stops the prefix's server and writes into it, and a user's own prefix is
+# not ours to do that to.
 #   varnock_wine_prefix   creates the prefix once (fonts for 宋体 included)
 #   varnock_start_xvfb    starts Xvfb on a free display and exports DISPLAY,
 #                         or fails saying why
 #   varnock_wine_up       persistent wineserver, so each program starts fast
 #   varnock_wine_down     stops what the two above started
 VARNOCK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-export WINEPREFIX=${WINEPREFIX:-$VARNOCK_ROOT/build/wineprefix}
+export WINEPREFIX=${VARNOCK_WINEPREFIX:-$VARNOCK_ROOT/build/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko: nothing here needs them, and their install dialogs would hang.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
@@ -20,8 +23,11 @@ varnock_wine() { "$WINELOADER" "$@"; }
 # Set VARNOCK_WINE_HEADLESS=1 before creating a prefix for tests: with no
 # window manager on Xvfb, Wine's managed windows make every exit wait ~2 s.
 varnock_wine_prefix() {
-    # -3: made with the 32-bit Wine installed, so it has its 32-bit side.
+    # -3: made with the 32-bit Wine installed, so it has its 32-bit side;
+    # one made without it (scripts/run.sh for the 64-bit program) is -64,
+    # and is made again once the 32-bit Wine is there.
     local marker="$WINEPREFIX/.varnock-ready-3"
+    [ -e /usr/lib/wine/wine ] || marker="$WINEPREFIX/.varnock-ready-64"
     [ -f "$marker" ] && return 0
     echo "wine-env: creating Wine prefix $WINEPREFIX"
     # A persistent server left on an older prefix would make the waits below endless.
@@ -43,7 +49,12 @@ varnock_wine_prefix() {
             printf '%s\r\n' '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]' '"Managed"="N"' ''
         fi
     } | iconv -f UTF-8 -t UTF-16 >"$reg"
-    varnock_wine regedit.exe /S "$reg" >/dev/null 2>&1
+    # A prefix without its fonts or settings is not ready: no marker, and it
+    # is set up again next time.
+    if ! varnock_wine regedit.exe /S "$reg" >/dev/null 2>&1; then
+        echo "wine-env: regedit could not import $reg into $WINEPREFIX" >&2
+        return 1
+    fi
     wineserver -w
     touch "$marker"
 }
@@ -85,7 +96,7 @@ varnock_stop_xvfb() {
 }
 
 varnock_wine_up() {
-    varnock_wine_prefix
+    varnock_wine_prefix || return 1
     wineserver -p
     # The first program of a server session starts Wine's background services,
     # which inherit its output. Start them here on /dev/null, or they would

@@ -2,7 +2,7 @@
 # ctest's emulator for the Windows builds: runs one Windows program under
 # wine64 in the project's prefix.
 source "$(dirname "$0")/wine-env.sh"
-varnock_wine_prefix
+varnock_wine_prefix || exit 1
 
 # Passes its input on; fails if there was none.
 printed() {
