@@ -1,12 +1,25 @@
 #!/bin/bash
-# Every relative link in the project's Markdown lands: the file exists, and a
-# #part names one of its headings (as the web view makes anchors of them).
+# Every relative link in the project's Markdown lands: the file exists, and is
+# not one git ignores (a clone would lack it), and a #part names one of its
+# headings (as the web view makes anchors of them).
 #   check-links.sh SOURCE-DIR
 set -euo pipefail
 export LC_ALL=C.UTF-8
 cd "$1"
-prose() {  # the file without code: fenced and indented blocks, `spans`
-    awk '/^ *(```|~~~)/ { fenced = !fenced; next } !fenced && !/^    / { print }' "$1" | sed 's/`[^`]*`//g'
+# The file without code: fenced blocks; indented blocks, which inside a list
+# item start four columns past the item's text (less is the item's own
+# paragraphs); and `spans`, which may wrap lines but not cross a blank one.
+prose() {
+    awk 'function flush() { gsub(/`[^`]*`/, "", para); printf "%s", para; para = "" }
+         /^ *(```|~~~)/ { fenced = !fenced; next }
+         fenced { next }
+         /^[[:space:]]*$/ { flush(); print; blank = 1; next }
+         { match($0, /^ */); indent = RLENGTH }
+         match($0, /^ ? ? ?([-*+]|[0-9]+[.)]) +/) { item = RLENGTH }
+         item && blank && indent < item && RLENGTH < 0 { item = 0 }
+         indent >= item + 4 && (blank || code) { code = 1; blank = 0; next }
+         { code = blank = 0; para = para $0 "\n" }
+         END { flush() }' "$1"
 }
 slugs() {  # the anchors of a file's headings
     prose "$1" | sed -n 's/^#\{1,6\} \+//p' | tr '[:upper:]' '[:lower:]' | sed 's/[^[:alnum:] _-]//g; s/ /-/g'
@@ -28,6 +41,9 @@ for file in README.md docs/*.md vadapter/README.md; do
         [[ -n $path ]] && dest=$(dirname "$file")/$path
         if [[ ! -e $dest ]]; then
             echo "$file: ($target): no file $dest"; bad=$((bad + 1))
+        elif git check-ignore -q -- "$dest" 2>/dev/null; then
+            # Here, but not in the repository: a clone would not have it.
+            echo "$file: ($target): $dest is ignored by git"; bad=$((bad + 1))
         elif [[ -n $part ]] && ! slugs "$dest" | grep -qxF -- "$part"; then
             echo "$file: ($target): no heading $part in $dest"; bad=$((bad + 1))
         fi
