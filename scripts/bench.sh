@@ -13,6 +13,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
+# The programs measured are the ones that ship: the caller's flags stay out
+# of a new build folder's cache, as in release.sh (LDFLAGS=-Wl,
+# --disable-dynamicbase drops ASLR), and a folder whose cache has them
+# already is caught by the hardening check below.
+unset CFLAGS CXXFLAGS CPPFLAGS LDFLAGS RCFLAGS CC CXX RC \
+    GCC_EXEC_PREFIX COMPILER_PATH LIBRARY_PATH CPATH C_INCLUDE_PATH CPLUS_INCLUDE_PATH \
+    MAKEFLAGS MFLAGS GNUMAKEFLAGS MAKEFILES
+unset "${!CMAKE_@}"
+
 build_root=${VARNOCK_BUILD_ROOT:-build}
 declare -A triple=([windows-x64]=x86_64-w64-mingw32 [windows-x86]=i686-w64-mingw32)
 declare -A targets=([windows-x64]="Varnock VarnockBaseline VarnockBaselineV6 VarnockBaselineWindow VarnockBench
@@ -29,6 +38,9 @@ for preset in windows-x64 windows-x86; do
     for exe in Varnock VarnockBaseline varnock-cli; do
         "${triple[$preset]}-strip" -o "$dir/bench-stripped/$exe.exe" "$dir/bin/$exe.exe"
     done
+    bash tests/inspect/check-hardening.sh "${triple[$preset]}-objdump" tests/inspect/imports.txt \
+        "$dir/bin/Varnock.exe=gui" "$dir/bin/varnock-cli.exe=console" ||
+        { echo "bench: $dir builds programs unlike the ones that ship (above); remove it and run again" >&2; exit 1; }
 done
 
 # Its own prefix and wineserver, so tests running meanwhile share neither.
