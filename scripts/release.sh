@@ -188,7 +188,7 @@ sign() {
     for file; do
         osslsigncode sign -pkcs12 "$VARNOCK_SIGN_PKCS12" -readpass "$VARNOCK_SIGN_PASSWORD_FILE" \
             -h sha256 -n Varnock ${VARNOCK_SIGN_TIMESTAMP_URL:+-ts "$VARNOCK_SIGN_TIMESTAMP_URL"} \
-            -in "$file" -out "$file.signed" >/dev/null
+            -in "$file" -out "$file.signed" >/dev/null || die "osslsigncode cannot sign ${file##*/} (above)"
         cat "$file.signed" >"$file"
         rm "$file.signed"
     done
