@@ -898,6 +898,18 @@ INSTANTIATE_TEST_SUITE_P(Sequences, Provision, ::testing::ValuesIn(kScenarios),
 
 using Stations = CliTest;
 
+// Waits for `file` to grow past `size` bytes: a station's reserved row. The
+// lock keeps the file from being read, not its size from being known.
+bool Grows(const std::wstring& file, size_t size, Milliseconds timeout)
+{
+    return WaitFor(
+        [&] {
+            WIN32_FILE_ATTRIBUTE_DATA data{};
+            return GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow > size;
+        },
+        timeout);
+}
+
 // A station killed while its write is on the way: the adapter may or may not
 // hold the serial, so it is never given out again.
 TEST_F(Stations, KilledWhileWritingItsSerialIsNotGivenOutAgain)
@@ -910,14 +922,7 @@ TEST_F(Stations, KilledWhileWritingItsSerialIsNotGivenOutAgain)
         CliProcess slow(ExeDirectory() + L"\\varnock-cli.exe", {L"provision", ledger},
                         On(Path(L"adapter-0.bin"), Path(L"calls-0.log"), {{L"VADAPTER_DELAY_MS", L"2000"}}),
                         Path(L"killed.out"), Path(L"killed.err"));
-        // The lock keeps the file from being read, not its size from being known.
-        ASSERT_TRUE(WaitFor(
-            [&] {
-                WIN32_FILE_ATTRIBUTE_DATA data{};
-                return GetFileAttributesExW(ledger.c_str(), GetFileExInfoStandard, &data) &&
-                       data.nFileSizeLow > kEmptyLedger.size();
-            },
-            Milliseconds(15000)))
+        ASSERT_TRUE(Grows(ledger, kEmptyLedger.size(), Milliseconds(15000)))
             << "no reserved row";
         ASSERT_TRUE(TerminateProcess(slow.Handle(), 99));
         ASSERT_EQ(WaitForSingleObject(slow.Handle(), 5000), WAIT_OBJECT_0);
@@ -970,13 +975,7 @@ TEST_F(Stations, SixAtOnceAndOneSlowGetDistinctSerials)
     // Each of its library calls waits 3 s first: 6 s before its reserved
     // row, 9 s more before its closing one.
     std::unique_ptr<CliProcess> slow = station(kStations - 1, {{L"VADAPTER_DELAY_MS", L"3000"}}, L"30");
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            WIN32_FILE_ATTRIBUTE_DATA data{};
-            return GetFileAttributesExW(ledger.c_str(), GetFileExInfoStandard, &data) &&
-                   data.nFileSizeLow > start.size();
-        },
-        Milliseconds(20000)))
+    ASSERT_TRUE(Grows(ledger, start.size(), Milliseconds(20000)))
         << "no reserved row from the slow station";
     std::vector<std::unique_ptr<CliProcess>> stations;
     for (int i = 0; i < kStations - 1; ++i)
@@ -1050,13 +1049,7 @@ TEST_F(Stations, LedgerSavedOverDuringTheWrite)
     CliProcess slow(ExeDirectory() + L"\\varnock-cli.exe", {L"provision", ledger, L"--json"},
                     On(image, Path(L"calls-0.log"), {{L"VADAPTER_DELAY_MS", L"1500"}}), Path(L"run.out"),
                     Path(L"run.err"));
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            WIN32_FILE_ATTRIBUTE_DATA data{};
-            return GetFileAttributesExW(ledger.c_str(), GetFileExInfoStandard, &data) &&
-                   data.nFileSizeLow > kEmptyLedger.size();
-        },
-        Milliseconds(15000)))
+    ASSERT_TRUE(Grows(ledger, kEmptyLedger.size(), Milliseconds(15000)))
         << "no reserved row";
     WriteFileBytes(ledger, std::vector<uint8_t>(kEmptyLedger.begin(), kEmptyLedger.end()));
     const CliRun run = slow.Wait();
