@@ -58,17 +58,17 @@ bool DeviceName(const wchar_t* path)
         ++length;
     while (length > 0 && name[length - 1] == L' ')
         --length;
-    wchar_t base[8] = {};
-    if (length == 0 || length >= sizeof base / sizeof base[0])
-        return false;
-    for (size_t i = 0; i < length; ++i)
-        base[i] = Upper(name[i]);
+    const auto is = [&](const wchar_t* device, size_t count) {
+        for (size_t i = 0; i < count; ++i)
+            if (device[i] == L'\0' || i >= length || Upper(name[i]) != device[i])
+                return false;
+        return true;
+    };
     static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
     for (const wchar_t* device : kDevices)
-        if (std::wcscmp(base, device) == 0)
+        if (std::wcslen(device) == length && is(device, length))
             return true;
-    return length == 4 && (std::wcsncmp(base, L"COM", 3) == 0 || std::wcsncmp(base, L"LPT", 3) == 0) &&
-           base[3] >= L'1' && base[3] <= L'9';
+    return length == 4 && (is(L"COM", 3) || is(L"LPT", 3)) && name[3] >= L'1' && name[3] <= L'9';
 }
 
 uint64_t Mixed(uint64_t hash, uint64_t word)
@@ -158,7 +158,7 @@ bool LedgerFile::Resolve(const wchar_t* path, Failure& failure)
     full = CWideString(full.GetString(), std::wcslen(full.GetString()));
     // Past MAX_PATH only the \\?\ form opens a file, on every Windows.
     const wchar_t* f = full.GetString();
-    if (full.GetLength() < MAX_PATH - 12 || std::wcsncmp(f, L"\\\\?\\", 4) == 0)
+    if (full.GetLength() < MAX_PATH - 12 || (f[0] == L'\\' && f[1] == L'\\' && f[2] == L'?' && f[3] == L'\\'))
         m_fullPath = full;
     else if (f[0] == L'\\' && f[1] == L'\\')
         m_fullPath = Words(L"\\\\?\\UNC\\", f + 2);
@@ -487,8 +487,8 @@ void LedgerFile::LoadMemory()
     }
     if (*c++ != '\r' || *c++ != '\n')
         return;
-    const char* end = std::strstr(c, "\r\n");
-    if (end == nullptr)
+    const char* end = static_cast<const char*>(std::memchr(c, '\r', static_cast<size_t>(text + read - c)));
+    if (end == nullptr || end[1] != '\n')
         return;
     // It goes into a message: no control character from it reaches the console.
     const CWideString row = Wide(CString(c, static_cast<size_t>(end - c)));
