@@ -515,15 +515,7 @@ protected:
     void SetUp() override
     {
         VarnockTest::SetUp();
-        const std::wstring memory = Path(L"appdata\\Varnock\\ledgers");
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((memory + L"\\*").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE)
-            return;
-        do
-            DeleteFileW((memory + L"\\" + found.cFileName).c_str());
-        while (FindNextFileW(search, &found));
-        FindClose(search);
+        RemoveFiles(Path(L"appdata\\Varnock\\ledgers"));
     }
 
     CliRun Run(const std::vector<std::wstring>& arguments, const Environment& environment,

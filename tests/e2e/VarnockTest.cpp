@@ -33,18 +33,6 @@ std::wstring TestName()
     return Utf16(name);
 }
 
-void RemoveFiles(const std::wstring& directory)
-{
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            DeleteFileW((directory + L"\\" + found.cFileName).c_str());
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-}
 
 // A person tells the message box's icon by its colour: the exclamation mark
 // sits on an orange triangle, where an error is red and a question or an
@@ -72,6 +60,19 @@ std::string IconColours(HWND box)
 }
 
 }  // namespace
+
+void RemoveFiles(const std::wstring& directory)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            DeleteFileW((directory + L"\\" + found.cFileName).c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
 
 Record Patched(Record record, size_t offset, const std::vector<uint8_t>& bytes)
 {

@@ -55,6 +55,9 @@ private:
     HANDLE m_watchdog = nullptr;
 };
 
+// Deletes the files in `directory`, not its folders.
+void RemoveFiles(const std::wstring& directory);
+
 // The record the adapter holds with some bytes replaced.
 Record Patched(Record record, size_t offset, const std::vector<uint8_t>& bytes);
 Record Patched(Record record, size_t offset, const std::string& text);
