@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include <cstdlib>
+#include "text/TextConversion.h"
 
 namespace {
 
@@ -20,24 +20,19 @@ bool WriteToConsole(HANDLE console, const wchar_t* text, size_t length)
     return true;
 }
 
-bool WriteToFile(HANDLE file, const wchar_t* text, size_t length)
+bool WriteToFile(HANDLE file, const CWideString& text)
 {
-    const int needed =
-        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    if (needed <= 0)
+    const CString bytes = WideToUtf8(text);
+    if (bytes.IsEmpty())
         return false;
-    auto* bytes = static_cast<char*>(std::malloc(static_cast<size_t>(needed)));
-    if (bytes == nullptr)
-        return false;
-    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), bytes, needed, nullptr, nullptr);
     // A pipe may take less than it is given.
+    const auto length = static_cast<DWORD>(bytes.GetLength());
     bool ok = true;
-    for (DWORD done = 0; ok && done < static_cast<DWORD>(needed);) {
+    for (DWORD done = 0; ok && done < length;) {
         DWORD written = 0;
-        ok = WriteFile(file, bytes + done, static_cast<DWORD>(needed) - done, &written, nullptr) && written > 0;
+        ok = WriteFile(file, bytes.GetString() + done, length - done, &written, nullptr) && written > 0;
         done += written;
     }
-    std::free(bytes);
     return ok;
 }
 
@@ -53,7 +48,7 @@ bool WriteText(Stream stream, const CWideString& text)
     DWORD mode = 0;
     if (GetConsoleMode(handle, &mode))
         return WriteToConsole(handle, text.GetString(), text.GetLength());
-    return WriteToFile(handle, text.GetString(), text.GetLength());
+    return WriteToFile(handle, text);
 }
 
 void WriteVerdict(bool passed, const CWideString& line)

@@ -491,7 +491,7 @@ void LedgerFile::LoadMemory()
     if (end == nullptr || end[1] != '\n')
         return;
     // It goes into a message: no control character from it reaches the console.
-    const CWideString row = Wide(CString(c, static_cast<size_t>(end - c)));
+    const CWideString row = Utf8ToWide(CString(c, static_cast<size_t>(end - c)));
     for (size_t i = 0; i < row.GetLength() && i < 200; ++i)
         memory.row.Append(IsControl(row.GetString()[i]) ? static_cast<wchar_t>(0xFFFD) : row.GetString()[i]);
     memory.known = true;
@@ -523,7 +523,7 @@ void LedgerFile::Remember()
     }
     if (file == INVALID_HANDLE_VALUE)
         return;
-    const CString text = Utf8(Words(Decimal(static_cast<size_t>(m_size)), L" ", Hex64(m_remembered.check), L"\r\n",
+    const CString text = WideToUtf8(Words(Decimal(static_cast<size_t>(m_size)), L" ", Hex64(m_remembered.check), L"\r\n",
                                     m_remembered.row, L"\r\n"));
     DWORD written = 0;
     WriteFile(file, text.GetString(), static_cast<DWORD>(text.GetLength()), &written, nullptr);

@@ -100,7 +100,7 @@ CString RecordHex(const DeviceInfo& info)
     const auto* bytes = reinterpret_cast<const uint8_t*>(&info);
     for (size_t i = 0; i < sizeof info; ++i)
         AppendHexByte(hex, bytes[i]);
-    return Utf8(hex);
+    return WideToUtf8(hex);
 }
 
 int HexDigit(char c)
@@ -137,13 +137,13 @@ LedgerRow RowOf(const char* event, const Run& run, const CWideString& newSerial,
 {
     LedgerRow row;
     row.time = Now();
-    row.station = Utf8(Station());
+    row.station = WideToUtf8(Station());
     row.event = event;
-    row.oldSerial = Utf8(run.outcome.oldSerial);
-    row.newSerial = Utf8(newSerial);
-    row.hardware = Utf8(Shown(run.adapter.host.hardwareVersion));
-    row.firmware = Utf8(Shown(run.adapter.host.firmwareVersion));
-    row.product = Utf8(Shown(run.adapter.host.productName));
+    row.oldSerial = WideToUtf8(run.outcome.oldSerial);
+    row.newSerial = WideToUtf8(newSerial);
+    row.hardware = WideToUtf8(Shown(run.adapter.host.hardwareVersion));
+    row.firmware = WideToUtf8(Shown(run.adapter.host.firmwareVersion));
+    row.product = WideToUtf8(Shown(run.adapter.host.productName));
     row.record = run.recordAsRead;
     row.exitCode = last;
     return row;
@@ -161,14 +161,14 @@ bool RowText(const LedgerRow& row, CString& text, Failure& failure)
 
 CWideString RowWords(const LedgerRow& row)
 {
-    return Words(Ascii(row.event.GetString()), L" ", Wide(row.newSerial), L" at ", Ascii(row.time.GetString()));
+    return Words(Ascii(row.event.GetString()), L" ", Utf8ToWide(row.newSerial), L" at ", Ascii(row.time.GetString()));
 }
 
 // A field from the ledger for a message: a hand-edited one may hold
 // anything, so it is cut short and cannot break the line.
 CWideString Clipped(const CString& utf8)
 {
-    const CWideString text = Wide(utf8);
+    const CWideString text = Utf8ToWide(utf8);
     const size_t kLongest = 32;
     CWideString clipped;
     for (size_t i = 0; i < text.GetLength() && i < kLongest; ++i) {
@@ -206,7 +206,7 @@ CWideString SerialWith(const DeviceInfo& info, const char suffix[2])
 CWideString WhyTaken(const Ledger& ledger, const CWideString& serial)
 {
     SerialHistory history;
-    ledger.History(Utf8(serial), history);
+    ledger.History(WideToUtf8(serial), history);
     if (history.given.line != 0)
         return Words(L"the ledger gave it out in ", Cited(L"provisioned", history.given));
     if (history.reserved.line != 0)
@@ -225,7 +225,7 @@ bool Choose(Run& run, const Ledger& ledger)
         const char wanted[2] = {static_cast<char>(run.suffix.GetAt(0)), static_cast<char>(run.suffix.GetAt(1))};
         const CWideString serial = SerialWith(run.adapter.info, wanted);
         const bool own = serial == outcome.oldSerial;
-        if (own || ledger.Taken(Utf8(serial))) {
+        if (own || ledger.Taken(WideToUtf8(serial))) {
             outcome.result = L"suffix_taken";
             const CWideString why = own ? Words(L"this adapter carries it now, as every adapter fresh from its batch does")
                                         : WhyTaken(ledger, serial);
@@ -238,8 +238,8 @@ bool Choose(Run& run, const Ledger& ledger)
     }
     SuffixPool pool;
     const char* reason = nullptr;
-    ParseSuffixPool(Utf8(CWideString(options.pool, std::wcslen(options.pool))), pool, reason);  // checked before
-    const CString own = Utf8(outcome.oldSerial);
+    ParseSuffixPool(WideToUtf8(CWideString(options.pool, std::wcslen(options.pool))), pool, reason);  // checked before
+    const CString own = WideToUtf8(outcome.oldSerial);
     const CString ownFolded = FoldedSerial(own.GetString(), static_cast<size_t>(own.GetLength()));
     // At most 36 x 36 suffixes; the pool was checked with the arguments.
     CString candidates[36 * 36];
@@ -248,7 +248,7 @@ bool Choose(Run& run, const Ledger& ledger)
     for (size_t i = 0; i < pool.Count() && offered < 36 * 36; ++i) {
         char pair[2];
         pool.At(i, pair);
-        const CString serial = Utf8(SerialWith(run.adapter.info, pair));
+        const CString serial = WideToUtf8(SerialWith(run.adapter.info, pair));
         if (!(FoldedSerial(serial.GetString(), static_cast<size_t>(serial.GetLength())) == ownFolded)) {
             suffixOf[offered] = i;
             candidates[offered++] = serial;
@@ -283,11 +283,11 @@ bool Reserve(Run& run, bool& done)
     Failure& failure = run.failure;
     done = false;
     Ledger& ledger = run.ledger;
-    const CString carried = Utf8(outcome.oldSerial);
+    const CString carried = WideToUtf8(outcome.oldSerial);
     ledger.Watch(carried);
     if (run.options.suffix != nullptr) {
         const char wanted[2] = {static_cast<char>(run.suffix.GetAt(0)), static_cast<char>(run.suffix.GetAt(1))};
-        ledger.Watch(Utf8(SerialWith(run.adapter.info, wanted)));
+        ledger.Watch(WideToUtf8(SerialWith(run.adapter.info, wanted)));
     }
     outcome.result = L"ledger_error";
     if (!run.file.Lock(run.options.waitSeconds, failure) || !run.file.Rewind(failure)) {
@@ -329,7 +329,7 @@ bool Reserve(Run& run, bool& done)
     if (!again && history.given.line == 0 && Wrote(history.reserved, run.adapter.info, carried)) {
         // That run's write landed: the adapter carries what it reserved.
         const LedgerRow row = RowOf(kEventProvisioned, run, outcome.oldSerial,
-                                    Utf8(Words(L"settles line ", Decimal(history.reserved.line))));
+                                    WideToUtf8(Words(L"settles line ", Decimal(history.reserved.line))));
         if (!RowText(row, text, failure) ||
             !run.file.Append(ledger.Completion() + text, line, RowWords(row), failure)) {
             outcome.result = L"ledger_error";
@@ -347,10 +347,10 @@ bool Reserve(Run& run, bool& done)
 
     // Provisioned afresh; the serial it carries stays taken.
     if (run.options.again)
-        run.note = history.given.line != 0 ? Utf8(Words(L"again, after line ", Decimal(history.given.line)))
+        run.note = history.given.line != 0 ? WideToUtf8(Words(L"again, after line ", Decimal(history.given.line)))
                                            : CString("again");
     else if (history.given.line != 0)
-        run.note = Utf8(Words(L"collides with line ", Decimal(history.given.line)));
+        run.note = WideToUtf8(Words(L"collides with line ", Decimal(history.given.line)));
     if (!Choose(run, ledger))
         return false;
     const LedgerRow row = RowOf(kEventReserved, run, outcome.newSerial, run.note);
@@ -385,9 +385,9 @@ bool Close(Run& run, bool landed, const Failure& written, Failure& closing)
     if (file.Size() >= run.reservedEnd && !file.ReadFrom(run.reservedEnd - rowLength, after, closing))
         return false;
     Ledger others;
-    others.Watch(Utf8(outcome.newSerial));
+    others.Watch(WideToUtf8(outcome.newSerial));
     if (outcome.haveReadBackSerial)
-        others.Watch(Utf8(outcome.readBackSerial));
+        others.Watch(WideToUtf8(outcome.readBackSerial));
     CString first;  // what goes before its closing row
     size_t line = 0, firstLine = 0;  // the closing row's, and the first line of the rows the ledger read
     if (static_cast<size_t>(after.GetLength()) >= rowLength &&
@@ -421,19 +421,19 @@ bool Close(Run& run, bool landed, const Failure& written, Failure& closing)
         run.lostLine = run.reservedLine;
         run.reservedLine = others.NextLine();
         SerialHistory taken;
-        if (others.History(Utf8(outcome.newSerial), taken) && taken.given.line != 0)
+        if (others.History(WideToUtf8(outcome.newSerial), taken) && taken.given.line != 0)
             run.givenMeanwhile = taken.given;
     }
     if (outcome.haveReadBackSerial) {
         SerialHistory taken;
-        if (others.History(Utf8(outcome.readBackSerial), taken) && taken.given.line != 0) {
+        if (others.History(WideToUtf8(outcome.readBackSerial), taken) && taken.given.line != 0) {
             run.readBackGiven = taken.given;
             run.readBackGiven.line += firstLine;
         }
     }
 
     LedgerRow row = RowOf(landed ? kEventProvisioned : kEventFailed, run, outcome.newSerial,
-                          landed ? run.note : Utf8(Decimal(static_cast<size_t>(written.code))));
+                          landed ? run.note : WideToUtf8(Decimal(static_cast<size_t>(written.code))));
     CString text;
     if (!RowText(row, text, closing))
         return false;
@@ -441,7 +441,7 @@ bool Close(Run& run, bool landed, const Failure& written, Failure& closing)
         // What the adapter carries now is seen, never given out.
         LedgerRow seen = row;
         seen.event = kEventSeen;
-        seen.oldSerial = Utf8(outcome.readBackSerial);
+        seen.oldSerial = WideToUtf8(outcome.readBackSerial);
         seen.newSerial.Empty();
         seen.record = RecordHex(run.adapter.readBack);
         seen.exitCode.Empty();
@@ -543,7 +543,7 @@ int Provisioned(Run& run)
             failure.what.Append(Words(L"; the adapter now reads back the serial ", outcome.readBackSerial));
             SerialHistory history;
             LedgerEntryRow given = run.readBackGiven;
-            if (given.line == 0 && run.ledger.History(Utf8(outcome.readBackSerial), history))
+            if (given.line == 0 && run.ledger.History(WideToUtf8(outcome.readBackSerial), history))
                 given = history.given;
             if (given.line != 0)
                 failure.what.Append(Words(L", which ", Cited(L"provisioned", given),

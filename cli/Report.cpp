@@ -99,36 +99,6 @@ void AppendJsonString(CWideString& to, const CWideString& text)
     to.Append(L'"');
 }
 
-CString Utf8(const CWideString& text)
-{
-    if (text.IsEmpty())
-        return CString();
-    const int length = static_cast<int>(text.GetLength());
-    const int needed = WideCharToMultiByte(CP_UTF8, 0, text.GetString(), length, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0)
-        return CString();
-    auto* bytes = static_cast<char*>(std::malloc(static_cast<size_t>(needed)));
-    if (bytes == nullptr)
-        std::abort();
-    WideCharToMultiByte(CP_UTF8, 0, text.GetString(), length, bytes, needed, nullptr, nullptr);
-    CString utf8(bytes, static_cast<size_t>(needed));
-    std::free(bytes);
-    return utf8;
-}
-
-CWideString Wide(const CString& utf8)
-{
-    const int length = utf8.GetLength();
-    CWideString wide;
-    if (length == 0)
-        return wide;
-    const int needed = MultiByteToWideChar(CP_UTF8, 0, utf8.GetString(), length, nullptr, 0);
-    if (needed > 0)
-        MultiByteToWideChar(CP_UTF8, 0, utf8.GetString(), length, wide.GetBuffer(static_cast<size_t>(needed)),
-                            needed);
-    return wide;
-}
-
 CWideString WindowsError(unsigned long error)
 {
     wchar_t* text = nullptr;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "text/CString.h"
+#include "text/TextConversion.h"
 #include "text/WideString.h"
 
 // A message's pieces, texts and numbers, joined.
@@ -40,8 +41,6 @@ CWideString Quoted(const wchar_t* argument);
 // escapes of its UTF-16 units (a surrogate pair as two).
 void AppendJsonString(CWideString& to, const CWideString& text);
 
-CString Utf8(const CWideString& text);
-CWideString Wide(const CString& utf8);
 // A Windows error in Windows' words, its number after them.
 CWideString WindowsError(unsigned long error);
 CWideString Ascii(const char* text);

@@ -11,7 +11,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 list=${1:-scripts/mutants.txt}
 build=build/native
-tests=(tests/unit/core_tests tests/adapter/vadapter_tests)
+tests=(tests/unit/core_tests tests/adapter/vadapter_tests text-tests/text_tests)
 # The killed-writer trial takes ten seconds and covers the adapter, not these.
 filter=--gtest_filter=-*WriterIsKilled*
 

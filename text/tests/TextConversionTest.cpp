@@ -1,5 +1,5 @@
-// Code page 936 at the window boundary, as the system's own tables under this
-// Windows (or Wine) convert it.
+// Code page 936 at the window boundary, and UTF-8 for files and the ledger,
+// as the system's own tables under this Windows (or Wine) convert them.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -84,6 +84,41 @@ INSTANTIATE_TEST_SUITE_P(
                     EncodeCase{"LoneSurrogate", std::wstring(1, wchar_t(0xD83D)), false, ""},
                     EncodeCase{"QuestionMarkItself", L"?", true, "?"}),
     [](const testing::TestParamInfo<EncodeCase>& test) { return std::string(test.param.name); });
+
+// UTF-8 both ways, where a text has an exact form; what has none becomes
+// U+FFFD, rather than vanishing or stopping the output.
+enum class Way { Both, ToUtf8, ToWide };
+struct Utf8Case {
+    const char* name;
+    std::wstring wide;
+    std::string utf8;
+    Way way;
+};
+void PrintTo(const Utf8Case& row, std::ostream* os) { *os << row.name; }
+
+class Utf8Test : public testing::TestWithParam<Utf8Case> {};
+
+TEST_P(Utf8Test, ConvertsOrMarks)
+{
+    const Utf8Case& row = GetParam();
+    if (row.way != Way::ToWide) {
+        EXPECT_EQ(WideToUtf8(CWideString(row.wide.data(), row.wide.size())).Bytes(), row.utf8);
+    }
+    if (row.way != Way::ToUtf8) {
+        const CWideString wide = Utf8ToWide(CString(row.utf8.data(), row.utf8.size()));
+        EXPECT_EQ(std::wstring(wide.GetString(), wide.GetLength()), row.wide);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, Utf8Test,
+    testing::Values(Utf8Case{"Empty", L"", "", Way::Both},
+                    Utf8Case{"Ascii", L"VN2400", "VN2400", Way::Both},
+                    Utf8Case{"Chinese", L"\u4E2D\u6587", "\xE4\xB8\xAD\xE6\x96\x87", Way::Both},
+                    Utf8Case{"SurrogatePair", L"\U0001F600", "\xF0\x9F\x98\x80", Way::Both},
+                    Utf8Case{"UnpairedSurrogate", std::wstring(L"A") + wchar_t(0xD83D), "A\xEF\xBF\xBD", Way::ToUtf8},
+                    Utf8Case{"NotUtf8", L"A\uFFFD", "A\xFF", Way::ToWide}),
+    [](const testing::TestParamInfo<Utf8Case>& test) { return std::string(test.param.name); });
 
 // What the window shows for two record bytes must come back as those very
 // bytes, or not at all: a suffix shown and written back unchanged is never
