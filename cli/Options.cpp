@@ -37,7 +37,8 @@ const OptionRow kOptions[] = {
     {Command::Provision, L"--pool", Takes::Text, L"FIRST-LAST", L"01-99",
      L"The suffix is the first free one of the pool (default 01-99; two characters 0-9 A-Z each end, AY-B1 is "
      L"AY AZ B0 B1)."},
-    {Command::Provision, L"--suffix", Takes::Text, L"XY", L"AB", L"The suffix is XY, not one of a pool (so not with --pool)."},
+    {Command::Provision, L"--suffix", Takes::Text, L"XY", L"AB",
+     L"The suffix is XY, not one of a pool (so not with --pool)."},
     {Command::Provision, L"--new", Takes::Nothing, nullptr, nullptr,
      L"Starts LEDGER, which must not exist yet; without it a missing ledger is an error."},
     {Command::Provision, L"--again", Takes::Nothing, nullptr, nullptr,

@@ -86,15 +86,17 @@ TEST(ExitCodes, EveryDocumentsTableHasTheWordsOfEveryCodeAndNoOther)
             }
             const std::string& text = row->second;
             const std::string words = exit.words;
-            const bool begins = text.compare(0, words.size(), words) == 0 &&
-                                (text.size() == words.size() || !std::isalnum(static_cast<unsigned char>(text[words.size()])));
+            const bool begins =
+                text.compare(0, words.size(), words) == 0 &&
+                (text.size() == words.size() || !std::isalnum(static_cast<unsigned char>(text[words.size()])));
             EXPECT_TRUE(begins) << document.path << ", exit code " << exit.code << ": \"" << text
                                 << "\" does not begin with \"" << words << "\"";
             EXPECT_EQ(count[exit.code], 1) << document.path << " has more than one row for exit code " << exit.code;
             rows.erase(row);
         }
         for (const auto& extra : rows)
-            ADD_FAILURE() << document.path << " has a row for exit code " << extra.first << ", which cli/ExitCodes.h lacks";
+            ADD_FAILURE() << document.path << " has a row for exit code " << extra.first
+                          << ", which cli/ExitCodes.h lacks";
     }
 }
 
