@@ -6,6 +6,22 @@
 #include "cli/ExitCodes.h"
 #include "text/TextConversion.h"
 
+const AdapterField kAdapterFields[7] = {
+    {L"hardware", &ConsoleHost::hardwareVersion}, {L"firmware", &ConsoleHost::firmwareVersion},
+    {L"reserved", &ConsoleHost::reservedValue},   {L"channels", &ConsoleHost::channelCount},
+    {L"serial", &ConsoleHost::serialNumber},      {L"suffix", &ConsoleHost::serialSuffix},
+    {L"product", &ConsoleHost::productName},
+};
+
+CWideString RecordHex(const DeviceInfo& info)
+{
+    CWideString hex;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&info);
+    for (size_t i = 0; i < sizeof info; ++i)
+        AppendHexByte(hex, bytes[i]);
+    return hex;
+}
+
 bool SuffixBytes(const wchar_t* argument, CString& suffix, Failure& failure)
 {
     failure.code = kSuffixRefused;

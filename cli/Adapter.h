@@ -36,6 +36,16 @@ struct Adapter {
     CWideString Serial() const { return SerialText(info.serialNumber, sizeof info.serialNumber); }
 };
 
+// The record's seven fields, as read prints them.
+struct AdapterField {
+    const wchar_t* name;
+    CString ConsoleHost::*text;
+};
+extern const AdapterField kAdapterFields[7];
+
+// The record's bytes as lowercase hex digits, two a byte.
+CWideString RecordHex(const DeviceInfo& info);
+
 // The suffix as it would reach the adapter: `argument` in code page 936,
 // exactly two bytes, no control character. False with the failure (5)
 // otherwise; nothing is opened to check it.

@@ -8,20 +8,11 @@
 
 namespace {
 
-struct Field {
-    const wchar_t* name;
-    const CString& value;
-};
-
 // write-suffix's JSON: the same keys as provision's, where they apply.
 CWideString WriteJson(const wchar_t* result, const CWideString& oldSerial, const CWideString& newSerial)
 {
-    CWideString json = Words(L"{\"result\":\"", result, L"\",\"old_serial\":");
-    AppendJsonString(json, oldSerial);
-    json.Append(L",\"new_serial\":");
-    AppendJsonString(json, newSerial);
-    json.Append(L"}\r\n");
-    return json;
+    return JsonLine().Text(L"result", Words(result)).Text(L"old_serial", oldSerial).Text(L"new_serial", newSerial)
+        .Done();
 }
 
 }  // namespace
@@ -42,30 +33,17 @@ int Read(bool json)
     if (!LoadDeviceLibrary(library, failure) || !ReadAdapter(library, adapter, failure))
         return Fail(failure);
 
-    const ConsoleHost& host = adapter.host;
-    const Field fields[] = {
-        {L"hardware", host.hardwareVersion}, {L"firmware", host.firmwareVersion},
-        {L"reserved", host.reservedValue},   {L"channels", host.channelCount},
-        {L"serial", host.serialNumber},      {L"suffix", host.serialSuffix},
-        {L"product", host.productName},
-    };
     CWideString out;
-    if (!json) {
-        for (const Field& field : fields)
-            out.Append(Words(field.name, L": ", Shown(field.value), L"\r\n"));
-    } else {
-        out.Append(L"{");
-        for (const Field& field : fields) {
-            out.Append(Words(L"\"", field.name, L"\":"));
-            AppendJsonString(out, Shown(field.value));
-            out.Append(L",");
-        }
-        out.Append(L"\"record\":\"");
-        const auto* bytes = reinterpret_cast<const uint8_t*>(&adapter.info);
-        for (size_t i = 0; i < sizeof adapter.info; ++i)
-            AppendHexByte(out, bytes[i]);
-        out.Append(L"\"}\r\n");
+    JsonLine line;
+    for (const AdapterField& field : kAdapterFields) {
+        const CWideString value = Shown(adapter.host.*field.text);
+        if (json)
+            line.Text(field.name, value);
+        else
+            out.Append(Words(field.name, L": ", value, L"\r\n"));
     }
+    if (json)
+        out = line.Text(L"record", RecordHex(adapter.info)).Done();
     return Finish(out, Words(L"the adapter was read, and nothing was written to it"));
 }
 

@@ -80,23 +80,46 @@ CWideString Quoted(const wchar_t* argument)
     return quoted;
 }
 
-void AppendJsonString(CWideString& to, const CWideString& text)
+void JsonLine::Key(const wchar_t* key)
 {
-    to.Append(L'"');
-    for (size_t i = 0; i < text.GetLength(); ++i) {
-        const wchar_t c = text.GetString()[i];
+    m_text.Append(m_text.IsEmpty() ? L"{\"" : L",\"");
+    m_text.Append(key);
+    m_text.Append(L"\":");
+}
+
+JsonLine& JsonLine::Text(const wchar_t* key, const CWideString& value)
+{
+    Key(key);
+    m_text.Append(L'"');
+    for (size_t i = 0; i < value.GetLength(); ++i) {
+        const wchar_t c = value.GetString()[i];
         if (c == L'"' || c == L'\\') {
-            to.Append(L'\\');
-            to.Append(c);
+            m_text.Append(L'\\');
+            m_text.Append(c);
         } else if (c >= 0x20 && c < 0x7F) {
-            to.Append(c);
+            m_text.Append(c);
         } else {
-            to.Append(L"\\u");
-            AppendHexByte(to, static_cast<uint8_t>(c >> 8));
-            AppendHexByte(to, static_cast<uint8_t>(c & 0xFF));
+            m_text.Append(L"\\u");
+            AppendHexByte(m_text, static_cast<uint8_t>(c >> 8));
+            AppendHexByte(m_text, static_cast<uint8_t>(c & 0xFF));
         }
     }
-    to.Append(L'"');
+    m_text.Append(L'"');
+    return *this;
+}
+
+JsonLine& JsonLine::Number(const wchar_t* key, size_t value)
+{
+    Key(key);
+    m_text.Append(Decimal(value));
+    return *this;
+}
+
+JsonLine& JsonLine::Null(const wchar_t* key)
+{
+    Key(key);
+    m_text.Append(L"null");
+    return *this;
 }
 
 CWideString WindowsError(unsigned long error)

@@ -37,9 +37,21 @@ CWideString SerialText(const uint8_t* bytes, size_t count);
 // line, so they show as U+FFFD.
 CWideString Quoted(const wchar_t* argument);
 
-// `text` as a JSON string, in quotes, ASCII only: everything else as \u
-// escapes of its UTF-16 units (a surrogate pair as two).
-void AppendJsonString(CWideString& to, const CWideString& text);
+// One JSON object on one line, for scripts: its keys in the order given,
+// ASCII only, everything else as \u escapes of its UTF-16 units (a
+// surrogate pair as two).
+class JsonLine {
+public:
+    JsonLine& Text(const wchar_t* key, const CWideString& value);
+    JsonLine& Number(const wchar_t* key, size_t value);
+    JsonLine& Null(const wchar_t* key);
+    // The object, closed, and the line's end.
+    CWideString Done() const { return Words(m_text, L"}\r\n"); }
+
+private:
+    void Key(const wchar_t* key);
+    CWideString m_text;
+};
 
 // A Windows error in Windows' words, its number after them.
 CWideString WindowsError(unsigned long error);

@@ -1,0 +1,65 @@
+// One provisioning run's state, and its steps, which Provision.cpp runs in
+// order and argues for. Shared by the files of provisioning only.
+#pragma once
+
+#include <cstddef>
+
+#include "cli/Adapter.h"
+#include "cli/Commands.h"
+#include "cli/LedgerFile.h"
+#include "ledger/Ledger.h"
+
+// What the run came to, for the JSON object and the verdict.
+struct Outcome {
+    const wchar_t* result = nullptr;  // none: no adapter was read, so no JSON
+    CWideString oldSerial, newSerial;
+    bool haveNewSerial = false;
+    CWideString readBackSerial;  // when the adapter reads back another serial than the one written
+    bool haveReadBackSerial = false;
+    size_t ledgerLine = 0;   // 0: none
+    size_t settlesLine = 0;  // a reserved row this run found written after all
+};
+
+// One run's state, from step to step.
+struct Run {
+    Run(const ProvisionOptions& o, Outcome& out, Failure& f) : options(o), outcome(out), failure(f) {}
+
+    const ProvisionOptions& options;
+    Outcome& outcome;
+    Failure& failure;
+    DeviceLibrary library;
+    LedgerFile file;
+    Adapter adapter;
+    CString suffix;        // what is written to bytes 17 and 18
+    CString recordAsRead;  // hex
+    CString note;          // the exit_code column of this run's rows: why it took another serial
+    size_t reservedLine = 0;
+    CString reservedRow;  // its bytes
+    unsigned long long reservedEnd = 0;  // the file's size right after them
+    size_t lineAfterReserved = 0;
+    Ledger ledger;  // as read in the first step
+    size_t lostLine = 0;              // the reserved row someone saved over, if anyone did
+    LedgerEntryRow givenMeanwhile;    // a provisioned row that gave this run's serial out meanwhile
+    LedgerEntryRow readBackGiven;     // a provisioned row that gave out the serial read back
+};
+
+// The whole run, step by step; its exit code (Provision.cpp).
+int Provisioned(Run& run);
+// The steps (Provision.cpp has the argument for their order).
+// Choose: the serial for an adapter provisioned afresh (ProvisionReserve.cpp).
+bool Choose(Run& run, const Ledger& ledger);
+// Reserve: the first locked step (ProvisionReserve.cpp).
+bool Reserve(Run& run, bool& done);
+// Close: the second locked step (ProvisionClose.cpp).
+bool Close(Run& run, bool landed, const Failure& written, Failure& closing);
+// The outcome as one line of JSON (ProvisionVerdict.cpp).
+CWideString Json(const Outcome& outcome);
+
+// The ledger's rows and what messages say of them (ProvisionRows.cpp).
+bool Wrote(const LedgerEntryRow& row, const DeviceInfo& info, const CString& carried);
+LedgerRow RowOf(const char* event, const Run& run, const CWideString& newSerial, const CString& last);
+bool RowText(const LedgerRow& row, CString& text, Failure& failure);
+CWideString RowWords(const LedgerRow& row);
+CWideString Cited(const wchar_t* event, const LedgerEntryRow& row);
+CWideString SerialWith(const DeviceInfo& info, const char suffix[2]);
+CWideString WhyTaken(const Ledger& ledger, const CWideString& serial);
