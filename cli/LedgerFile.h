@@ -10,26 +10,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "cli/ByteCheck.h"
+#include "cli/LedgerMemory.h"
 #include "cli/Report.h"
 #include "ledger/Ledger.h"
-
-// A check of a file's first bytes, taken as they stream past: a few
-// megabytes a run, so four words at a time, each in a lane of its own.
-class ByteCheck {
-public:
-    void Add(const char* bytes, size_t length);
-    uint64_t Value() const;  // of every byte added so far
-    unsigned long long Count() const { return m_count; }
-
-private:
-    void Block(const unsigned char* block);
-
-    uint64_t m_lanes[4] = {0x9E3779B97F4A7C15ull, 0xC2B2AE3D27D4EB4Full, 0x165667B19E3779F9ull,
-                           0x27D4EB2F165667C5ull};
-    unsigned char m_pending[32] = {};  // a block not yet full
-    size_t m_pendingBytes = 0;
-    unsigned long long m_count = 0;
-};
 
 class LedgerFile final : public LedgerSource {
 public:
@@ -81,8 +65,6 @@ public:
 
 private:
     bool Resolve(const wchar_t* path, Failure& failure);
-    void LoadMemory();
-
 
     HANDLE m_file = INVALID_HANDLE_VALUE;
     bool m_locked = false;
@@ -98,10 +80,5 @@ private:
     ByteCheck m_check;
     uint64_t m_checkAtRemembered = 0;
     bool m_checkedRemembered = false;
-    struct Memory {
-        bool known = false;
-        unsigned long long bytes = 0;
-        uint64_t check = 0;
-        CWideString row;  // the station's last row, for the message
-    } m_remembered;
+    LedgerMemory m_remembered;
 };
