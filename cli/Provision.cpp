@@ -29,6 +29,40 @@
 
 namespace {
 
+bool Prepare(Run& run);
+bool Write(Run& run, Failure& written);
+int Conclude(Run& run, bool landed, const Failure& written, bool closed, const Failure& closing);
+
+}  // namespace
+
+// The run, step by step, in the order argued for above.
+int Provisioned(Run& run)
+{
+    if (!Prepare(run))
+        return run.failure.code;
+
+    // Choose the serial and reserve it (1, 2; or settle an earlier run, 5).
+    bool settled = false;
+    const bool reserved = Reserve(run, settled);
+    run.file.Unlock();
+    if (!reserved)
+        return run.failure.code;
+    if (settled)
+        return kSuccess;
+
+    // Write it, holding no lock (3).
+    Failure written;
+    const bool landed = Write(run, written);
+
+    // Close the reservation, whatever the write came to (4).
+    Failure closing;
+    const bool closed = Close(run, landed, written, closing);
+    run.file.Unlock();
+    return Conclude(run, landed, written, closed, closing);
+}
+
+namespace {
+
 // Everything that can be checked without the adapter is checked first: a
 // refused run leaves no trace anywhere, nor does a run with no adapter.
 // Then the adapter is read, and a new ledger made.
@@ -155,25 +189,3 @@ int Conclude(Run& run, bool landed, const Failure& written, bool closed, const F
 }
 
 }  // namespace
-
-int Provisioned(Run& run)
-{
-    if (!Prepare(run))
-        return run.failure.code;
-
-    bool settled = false;
-    const bool reserved = Reserve(run, settled);
-    run.file.Unlock();
-    if (!reserved)
-        return run.failure.code;
-    if (settled)
-        return kSuccess;
-
-    Failure written;
-    const bool landed = Write(run, written);
-
-    Failure closing;
-    const bool closed = Close(run, landed, written, closing);
-    run.file.Unlock();
-    return Conclude(run, landed, written, closed, closing);
-}

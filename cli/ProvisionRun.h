@@ -43,14 +43,14 @@ struct Run {
     LedgerEntryRow readBackGiven;     // a provisioned row that gave out the serial read back
 };
 
-// The whole run, step by step; its exit code (Provision.cpp).
+// The whole run, its steps in the order Provision.cpp argues for; the exit
+// code.
 int Provisioned(Run& run);
-// The steps (Provision.cpp has the argument for their order).
-// Choose: the serial for an adapter provisioned afresh (ProvisionReserve.cpp).
+// The serial for an adapter provisioned afresh (ProvisionReserve.cpp).
 bool Choose(Run& run, const Ledger& ledger);
-// Reserve: the first locked step (ProvisionReserve.cpp).
+// The first locked step (ProvisionReserve.cpp).
 bool Reserve(Run& run, bool& done);
-// Close: the second locked step (ProvisionClose.cpp).
+// The second locked step (ProvisionClose.cpp).
 bool Close(Run& run, bool landed, const Failure& written, Failure& closing);
 // The outcome as one line of JSON (ProvisionVerdict.cpp).
 CWideString Json(const Outcome& outcome);
