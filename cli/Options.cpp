@@ -90,21 +90,40 @@ const OptionRow* OptionOf(Command command, const wchar_t* name)
     return nullptr;
 }
 
+// "a, b and c".
+void Listed(CWideString& list, const wchar_t*& last, const wchar_t* name)
+{
+    if (last != nullptr)
+        list.Append(Words(list.IsEmpty() ? L"" : L", ", last));
+    last = name;
+}
+
+CWideString Listed(CWideString list, const wchar_t* last)
+{
+    if (last != nullptr)
+        list.Append(Words(list.IsEmpty() ? L"" : L" and ", last));
+    return list;
+}
+
 // "--pool, --suffix and --json": what `command` takes.
 CWideString OptionList(Command command)
 {
     CWideString list;
-    const OptionRow* last = nullptr;
-    for (size_t i = 0; i < kOptionCount; ++i) {
-        if (kOptions[i].command != command || IsOperand(kOptions[i]))
-            continue;
-        if (last != nullptr)
-            list.Append(Words(list.IsEmpty() ? L"" : L", ", last->name));
-        last = &kOptions[i];
-    }
-    if (last != nullptr)
-        list.Append(Words(list.IsEmpty() ? L"" : L" and ", last->name));
-    return list;
+    const wchar_t* last = nullptr;
+    for (size_t i = 0; i < kOptionCount; ++i)
+        if (kOptions[i].command == command && !IsOperand(kOptions[i]))
+            Listed(list, last, kOptions[i].name);
+    return Listed(list, last);
+}
+
+// "read, write-suffix and provision".
+CWideString CommandList()
+{
+    CWideString list;
+    const wchar_t* last = nullptr;
+    for (size_t i = 0; i < kCommandCount; ++i)
+        Listed(list, last, kCommands[i].name);
+    return Listed(list, last);
 }
 
 // What argument `index` is, for the longest it may be: provision's ledger,
@@ -145,7 +164,7 @@ int ParseCommandLine(int argc, wchar_t** argv, Command& command, Arguments& argu
                                     L" characters long; none may be longer than ", Decimal(longest)));
     }
     if (argc < 2)
-        return UsageError(Words(L"no command given; the commands are read, write-suffix and provision"));
+        return UsageError(Words(L"no command given; the commands are ", CommandList()));
 
     const wchar_t* name = argv[1];
     const bool help = SameText(name, L"--help") || SameText(name, L"-h") || SameText(name, L"/?");
@@ -159,8 +178,7 @@ int ParseCommandLine(int argc, wchar_t** argv, Command& command, Arguments& argu
     if (row == nullptr && (name[0] == L'-' || name[0] == L'/'))
         return UsageError(Words(L"unknown option ", Quoted(name)));
     if (row == nullptr)
-        return UsageError(
-            Words(L"unknown command ", Quoted(name), L"; the commands are read, write-suffix and provision"));
+        return UsageError(Words(L"unknown command ", Quoted(name), L"; the commands are ", CommandList()));
     command = arguments.command = row->command;
     return ParseCommand(argc, argv, *row, arguments);
 }
