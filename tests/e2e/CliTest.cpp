@@ -2,6 +2,7 @@
 // files, the exit code, and what reached the adapter (the call log and the
 // image's bytes) and the ledger (its bytes, parsed as CSV).
 #include "VarnockTest.h"
+#include "tests/support/LedgerFixture.h"
 
 #include <algorithm>
 #include <functional>
@@ -41,11 +42,10 @@ enum class Output {
 // run a copy of the program in a folder of the test's own.
 enum class Library { Virtual, None, OtherWidth, NoExports };
 
-const std::string kBom = "\xEF\xBB\xBF";
-const std::string kHeader = "time,station,event,old_serial,new_serial,hardware,firmware,product,record,exit_code";
-const std::string kEmptyLedger = kBom + kHeader + "\r\n";
+using fixture::kBom;
+using fixture::kHeader;
+const std::string kEmptyLedger = fixture::kStart;
 const std::string kAFolder = "<a folder>";
-constexpr size_t kColumns = 10;
 
 // The ledger named by an argument that begins with @: a path in the test's folder.
 struct LedgerCase {
@@ -462,7 +462,7 @@ bool ParseLedger(const std::string& bytes, std::vector<std::vector<std::string>>
                 row.back() += c;
             }
         }
-        if (row.size() != kColumns) {
+        if (row.size() != fixture::kColumns) {
             problem = "row " + std::to_string(rows.size() + 1) + " has " + std::to_string(row.size()) + " fields";
             return false;
         }

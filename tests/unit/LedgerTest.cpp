@@ -10,12 +10,13 @@
 
 #include "ledger/Ledger.h"
 #include "ledger/SuffixPool.h"
+#include "tests/support/LedgerFixture.h"
 
 namespace {
 
-const std::string kBom = "\xEF\xBB\xBF";
-const std::string kHeader = "time,station,event,old_serial,new_serial,hardware,firmware,product,record,exit_code";
-const std::string kStart = kBom + kHeader + "\r\n";
+using fixture::kBom;
+using fixture::kHeader;
+using fixture::kStart;
 const std::string kTime = "2026-12-09T09:14:03Z";
 const std::string kRecord(104, 'a');
 
