@@ -149,10 +149,10 @@ LedgerRow RowOf(const char* event, const Run& run, const CWideString& newSerial,
     return row;
 }
 
-// The row as a line of the ledger.
-bool RowText(const LedgerRow& row, CString& text, Failure& failure)
+// The row as a line of the ledger, of its `columns`.
+bool RowText(const LedgerRow& row, size_t columns, CString& text, Failure& failure)
 {
-    if (LedgerRowText(row, text))
+    if (LedgerRowText(row, columns, text))
         return true;
     failure = {kLedgerUnusable,
                Words(L"a field of the ", Ascii(row.event.GetString()), L" row cannot be written to a ledger")};
@@ -330,7 +330,7 @@ bool Reserve(Run& run, bool& done)
         // That run's write landed: the adapter carries what it reserved.
         const LedgerRow row = RowOf(kEventProvisioned, run, outcome.oldSerial,
                                     Utf8(Words(L"settles line ", Decimal(history.reserved.line))));
-        if (!RowText(row, text, failure) ||
+        if (!RowText(row, ledger.Columns(), text, failure) ||
             !run.file.Append(ledger.Completion() + text, line, RowWords(row), failure)) {
             outcome.result = L"ledger_error";
             return false;
@@ -354,7 +354,7 @@ bool Reserve(Run& run, bool& done)
     if (!Choose(run, ledger))
         return false;
     const LedgerRow row = RowOf(kEventReserved, run, outcome.newSerial, run.note);
-    if (!RowText(row, text, failure) ||
+    if (!RowText(row, ledger.Columns(), text, failure) ||
         !run.file.Append(ledger.Completion() + text, line, RowWords(row), failure)) {
         outcome.result = L"ledger_error";
         failure.what.Append(L"; nothing was written to the adapter");
@@ -392,7 +392,7 @@ bool Close(Run& run, bool landed, const Failure& written, Failure& closing)
     size_t line = 0, firstLine = 0;  // the closing row's, and the first line of the rows the ledger read
     if (static_cast<size_t>(after.GetLength()) >= rowLength &&
         std::memcmp(after.GetString(), run.reservedRow.GetString(), rowLength) == 0) {
-        const CString tail = LedgerStart() + CString(after.GetString() + rowLength, after.GetLength() - rowLength);
+        const CString tail = run.ledger.Header() + CString(after.GetString() + rowLength, after.GetLength() - rowLength);
         if (!others.Parse(tail.GetString(), static_cast<size_t>(tail.GetLength()))) {
             closing = {kLedgerUnusable, Words(L"the rows other stations appended after line ",
                                               Decimal(run.reservedLine), L" are not a ledger's: ",
@@ -435,7 +435,7 @@ bool Close(Run& run, bool landed, const Failure& written, Failure& closing)
     LedgerRow row = RowOf(landed ? kEventProvisioned : kEventFailed, run, outcome.newSerial,
                           landed ? run.note : Utf8(Decimal(static_cast<size_t>(written.code))));
     CString text;
-    if (!RowText(row, text, closing))
+    if (!RowText(row, others.Columns(), text, closing))
         return false;
     if (outcome.haveReadBackSerial && !(outcome.readBackSerial == outcome.oldSerial)) {
         // What the adapter carries now is seen, never given out.
@@ -446,7 +446,7 @@ bool Close(Run& run, bool landed, const Failure& written, Failure& closing)
         seen.record = RecordHex(run.adapter.readBack);
         seen.exitCode.Empty();
         CString more;
-        if (!RowText(seen, more, closing))
+        if (!RowText(seen, others.Columns(), more, closing))
             return false;
         text += more;
     }
