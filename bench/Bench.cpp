@@ -8,6 +8,7 @@
 //
 //   VarnockBench.exe [--runs N] [--starts-only | --console-only] [--raw] [--sizes LABEL FOLDER]...
 //   VarnockBench.exe --least-window
+//   VarnockBench.exe --trace PROGRAM...
 //
 // It runs from the bin folder where Varnock.exe, varnock-cli.exe, the
 // VarnockBaseline*.exe, VarnockLeastCli.exe and Qelvo_CAN.dll sit side by
@@ -16,7 +17,8 @@
 // on the rows whose label says "stripped". --starts-only skips the actions,
 // for trying out variants of the programs; --console-only runs only the two
 // console-program parts; --raw prints every start's and every command-line
-// run's figures as well.
+// run's figures as well. --trace starts each PROGRAM of the bin folder once,
+// in turn, between two marks in Wine's trace (scripts/bench.sh --trace).
 #include <windows.h>
 
 #include <cstdio>
@@ -104,6 +106,30 @@ void PrintActionTarget(const char* action, const std::vector<double>& varnock, c
                 ratio.median <= kRatioTarget);
 }
 
+// One start of each program named, in turn, with its process id and time:
+// under WINEDEBUG=+pid,+timestamp,... the children's traces show where a
+// start goes (scripts/bench.sh --trace).
+int TraceStarts(const std::wstring& folder, wchar_t** names, int count)
+{
+    StartClock();
+    const std::wstring image = PrepareVirtualAdapter();
+    for (int i = 0; i < count; ++i) {
+        const std::string name = Narrow(names[i]);
+        const Program program{name.c_str(), folder + names[i], L"", kDialogClass, nullptr, false};
+        double startMs = 0;
+        // Marks in the driver's own trace (+debugstr), on the children's clock.
+        OutputDebugStringA(("trace: start " + name).c_str());
+        Running running = Start(program, startMs);
+        OutputDebugStringA(("trace: idle " + name).c_str());
+        std::printf("trace: %s pid %04lx start to visible, idle %.1f ms\n", name.c_str(),
+                    running.process.dwProcessId, startMs);
+        std::fflush(stdout);
+        Close(running, program.name);
+    }
+    DeleteFileW(image.c_str());
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -114,6 +140,7 @@ int wmain(int argc, wchar_t** argv)
     bool raw = false;
     const std::wstring folder = OwnFolder();
     if (argc == 2 && std::wcscmp(argv[1], L"--least-window") == 0) return RunLeastWindow(folder);
+    if (argc >= 3 && std::wcscmp(argv[1], L"--trace") == 0) return TraceStarts(folder, argv + 2, argc - 2);
     std::vector<SizeRow> sizeRows{{"x86_64", folder, false}};
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = argv[i];

@@ -10,6 +10,7 @@
 #include "bench/Fail.h"
 #include "bench/Figures.h"
 #include "bench/Files.h"
+#include "tests/support/LedgerFixture.h"
 
 namespace bench {
 
@@ -25,8 +26,7 @@ constexpr char kProvisionedSerial[] = "VN240001";  // the pool's first: kept fre
 // adapter's record: each row's is that with the row's old serial.
 std::string MakeLedger(const std::vector<unsigned char>& factory)
 {
-    std::string ledger =
-        "\xEF\xBB\xBFtime,station,event,old_serial,new_serial,hardware,firmware,product,record,exit_code\r\n";
+    std::string ledger = fixture::kStart;
     static const char digits[] = "0123456789abcdef";
     for (int line = 2, run = 0; line <= kLedgerLines; ++run) {
         const std::string oldSerial = run % 2 ? Format("VN2399%02d", run % 99 + 1) : "VN240017";

@@ -36,7 +36,7 @@ bool Close(Run& run, bool landed, const Failure& written, Failure& closing)
     size_t line = 0, firstLine = 0;  // the closing row's, and the first line of the rows the ledger read
     if (static_cast<size_t>(after.GetLength()) >= rowLength &&
         std::memcmp(after.GetString(), run.reservedRow.GetString(), rowLength) == 0) {
-        const CString tail = LedgerStart() + CString(after.GetString() + rowLength, after.GetLength() - rowLength);
+        const CString tail = run.ledger.Header() + CString(after.GetString() + rowLength, after.GetLength() - rowLength);
         if (!others.Parse(tail.GetString(), static_cast<size_t>(tail.GetLength()))) {
             closing = {kLedgerUnusable, Words(L"the rows other stations appended after line ",
                                               Decimal(run.reservedLine), L" are not a ledger's: ",
@@ -79,7 +79,7 @@ bool Close(Run& run, bool landed, const Failure& written, Failure& closing)
     LedgerRow row = RowOf(landed ? kEventProvisioned : kEventFailed, run, outcome.newSerial,
                           landed ? run.note : WideToUtf8(Decimal(static_cast<size_t>(written.code))));
     CString text;
-    if (!RowText(row, text, closing))
+    if (!RowText(row, others.Columns(), text, closing))
         return false;
     if (outcome.haveReadBackSerial && !(outcome.readBackSerial == outcome.oldSerial)) {
         // What the adapter carries now is seen, never given out.
@@ -90,7 +90,7 @@ bool Close(Run& run, bool landed, const Failure& written, Failure& closing)
         seen.record = WideToUtf8(RecordHex(run.adapter.readBack));
         seen.exitCode.Empty();
         CString more;
-        if (!RowText(seen, more, closing))
+        if (!RowText(seen, others.Columns(), more, closing))
             return false;
         text += more;
     }

@@ -122,7 +122,7 @@ bool Reserve(Run& run, bool& done)
         // That run's write landed: the adapter carries what it reserved.
         const LedgerRow row = RowOf(kEventProvisioned, run, outcome.oldSerial,
                                     WideToUtf8(Words(L"settles line ", Decimal(history.reserved.line))));
-        if (!RowText(row, text, failure) ||
+        if (!RowText(row, ledger.Columns(), text, failure) ||
             !run.file.Append(ledger.Completion() + text, line, RowWords(row), failure)) {
             outcome.result = L"ledger_error";
             return false;
@@ -146,7 +146,7 @@ bool Reserve(Run& run, bool& done)
     if (!Choose(run, ledger))
         return false;
     const LedgerRow row = RowOf(kEventReserved, run, outcome.newSerial, run.note);
-    if (!RowText(row, text, failure) ||
+    if (!RowText(row, ledger.Columns(), text, failure) ||
         !run.file.Append(ledger.Completion() + text, line, RowWords(row), failure)) {
         outcome.result = L"ledger_error";
         failure.what.Append(L"; nothing was written to the adapter");

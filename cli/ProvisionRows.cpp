@@ -90,10 +90,10 @@ LedgerRow RowOf(const char* event, const Run& run, const CWideString& newSerial,
     return row;
 }
 
-// The row as a line of the ledger.
-bool RowText(const LedgerRow& row, CString& text, Failure& failure)
+// The row as a line of the ledger, of its `columns`.
+bool RowText(const LedgerRow& row, size_t columns, CString& text, Failure& failure)
 {
-    if (LedgerRowText(row, text))
+    if (LedgerRowText(row, columns, text))
         return true;
     failure = {kLedgerUnusable,
                Words(L"a field of the ", Ascii(row.event.GetString()), L" row cannot be written to a ledger")};

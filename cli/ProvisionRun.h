@@ -58,7 +58,7 @@ CWideString Json(const Outcome& outcome);
 // The ledger's rows and what messages say of them (ProvisionRows.cpp).
 bool Wrote(const LedgerEntryRow& row, const DeviceInfo& info, const CString& carried);
 LedgerRow RowOf(const char* event, const Run& run, const CWideString& newSerial, const CString& last);
-bool RowText(const LedgerRow& row, CString& text, Failure& failure);
+bool RowText(const LedgerRow& row, size_t columns, CString& text, Failure& failure);
 CWideString RowWords(const LedgerRow& row);
 CWideString Cited(const wchar_t* event, const LedgerEntryRow& row);
 CWideString SerialWith(const DeviceInfo& info, const char suffix[2]);

@@ -3,6 +3,7 @@
 // time, a file must read as it does whole. An accepted file with its
 // completion and one more row appended must read again and still know every
 // serial, as written and as folded; only provisioned rows give serials out.
+// A later build's ledger (columns past ours) takes rows of its own width.
 // A written row must read back as its fields, and be refused only where no
 // ledger line could hold it.
 #include <algorithm>
@@ -67,6 +68,7 @@ void CheckPieces(const std::string& file, size_t piece, const Ledger& whole, con
               (accepted || std::strcmp(ledger.Problem(), whole.Problem()) == 0),
           "refused as whole");
     Check(ledger.Completion() == whole.Completion() && ledger.NextLine() == whole.NextLine(), "completed as whole");
+    Check(ledger.Header() == whole.Header() && ledger.Columns() == whole.Columns(), "the same header as whole");
     Check(read.rows == wholeRead.rows && read.newSerials == wholeRead.newSerials, "the same fields as whole");
     for (const auto& given : wholeRead.newSerials) {
         size_t line = 0, wholeLine = 0;
@@ -97,10 +99,12 @@ void CheckAppending(const uint8_t* data, size_t size, size_t piece)
     row.oldSerial = "=old\"";
     row.newSerial = "new,\r\n";
     CString line;
-    Check(LedgerRowText(row, line), "a plain row is written");
+    Check(LedgerRowText(row, before.Columns(), line), "a plain row is written, of the header's fields");
     const std::string longer = file + before.Completion().Bytes() + line.Bytes();
+    Check(longer.rfind(before.Header().Bytes(), 0) == 0, "the header as read, as completed");
     Ledger after;
     Check(after.Parse(longer.data(), longer.size()), "completion and a row keep it a ledger");
+    Check(after.Header() == before.Header() && after.Columns() == before.Columns(), "the same header after");
     Check(after.Completion().IsEmpty(), "nothing cut after a whole row");
     for (const std::string& serial : read.oldSerials) Check(after.Seen(Text(serial)), "old serials stay seen");
     for (size_t i = 0; i < read.newSerials.size(); ++i) {

@@ -6,7 +6,10 @@
 # making the same library calls, varnock-cli.exe provision on a ledger of
 # 10,000 lines against write-suffix, then Varnock's two actions, then the
 # programs' sizes on both architectures. A benchmark, not a test: it fails only when it cannot run.
-# Arguments go to the driver, e.g. --runs 200 or --raw.
+# Arguments go to the driver, e.g. --runs 200 or --raw. With --trace [PAIRS]
+# it benchmarks nothing: Wine traces PAIRS starts (20 by default) of
+# Varnock.exe and of the least code showing its window, in turn, and
+# bench/start-trace.awk prints the median time of each step.
 #   VARNOCK_BUILD_ROOT    where the presets' build folders go (default build)
 #   VARNOCK_BENCH_PREFIX  the benchmark's Wine prefix (default build/bench-wineprefix)
 set -euo pipefail
@@ -61,6 +64,16 @@ export LC_ALL=zh_CN.UTF-8
 
 x64=$build_root/windows-x64
 x86=$build_root/windows-x86
+if [ "${1:-}" = --trace ]; then
+    trace=$build_root/start-trace.txt
+    programs=()
+    for _ in $(seq 0 "${2:-20}"); do programs+=(Varnock.exe VarnockBaselineWindow.exe); done
+    WINEDEBUG=+pid,+timestamp,+loaddll,+dialog,+debugstr \
+        varnock_wine "$x64/bin/VarnockBench.exe" --trace "${programs[@]}" >/dev/null 2>"$trace"
+    echo "=== start-up traced, CPUs $(nproc), load average $(cut -d' ' -f1-3 /proc/loadavg); the trace is $trace"
+    awk -f bench/start-trace.awk "$trace"
+    exit 0
+fi
 echo "=== bench $(date -u +%F), $(nproc) cores, $(LC_ALL=C lscpu | sed -n 's/^Model name: *//p'), $(varnock_wine --version)"
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 varnock_wine "$x64/bin/VarnockBench.exe" "$@" \

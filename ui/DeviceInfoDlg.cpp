@@ -32,7 +32,7 @@ END_MESSAGE_MAP()
 
 BOOL CDeviceInfoDlg::OnInitDialog()
 {
-    CDialog::OnInitDialog();
+    CDialog::OnInitDialog();  // fills the fields: nothing below changes them
 
     // "About Varnock" at the end of the system menu.
     CMenu sysMenu = GetSystemMenu(FALSE);
@@ -46,8 +46,6 @@ BOOL CDeviceInfoDlg::OnInitDialog()
 
     SetIcon(m_appIcon, TRUE);
     SetIcon(m_appIcon, FALSE);
-
-    UpdateData(FALSE);
     return TRUE;  // the focus goes to the first tab stop, "退出"
 }
 

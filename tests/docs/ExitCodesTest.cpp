@@ -21,7 +21,7 @@ const struct Document {
     const char* path;  // from the source tree's root
     Form form;
 } kDocuments[] = {
-    {"README.md", Form::Markdown},
+    {"docs/provisioning.md", Form::Markdown},
     {"packaging/README.txt.in", Form::Text},
 };
 

@@ -2,6 +2,7 @@
 // files, the exit code, and what reached the adapter (the call log and the
 // image's bytes) and the ledger (its bytes, parsed as CSV).
 #include "VarnockTest.h"
+#include "tests/support/LedgerFixture.h"
 
 #include <algorithm>
 #include <functional>
@@ -41,11 +42,10 @@ enum class Output {
 // run a copy of the program in a folder of the test's own.
 enum class Library { Virtual, None, OtherWidth, NoExports };
 
-const std::string kBom = "\xEF\xBB\xBF";
-const std::string kHeader = "time,station,event,old_serial,new_serial,hardware,firmware,product,record,exit_code";
-const std::string kEmptyLedger = kBom + kHeader + "\r\n";
+using fixture::kBom;
+using fixture::kHeader;
+const std::string kEmptyLedger = fixture::kStart;
 const std::string kAFolder = "<a folder>";
-constexpr size_t kColumns = 10;
 
 // The ledger named by an argument that begins with @: a path in the test's folder.
 struct LedgerCase {
@@ -129,6 +129,10 @@ std::string TypedRow(const std::string& serial)
     return "2026-12-09T09:14:03Z,LINE-1,provisioned,VN240017," + serial + ",V2.0,0213,Other CAN," +
            std::string(104, '0') + ",\r\n";
 }
+// A later build's ledger: a column more, and a row of an event this build
+// does not know that names VN240001.
+const std::string kLedgerGrown = kBom + kHeader + ",note\r\n2026-12-09T09:14:03Z,LINE-9,labelled,VN240017,VN240001," +
+                                 "V2.0,0213,Other CAN," + std::string(104, '0') + ",,first label\r\n";
 const std::string kLedgerTypedByHand =
     kEmptyLedger + TypedRow("VN240001\xE3\x80\x80") +
     TypedRow("\xEF\xBC\xB6\xEF\xBC\xAE\xEF\xBC\x92\xEF\xBC\x94\xEF\xBC\x90\xEF\xBC\x90\xEF\xBC\x90\xEF\xBC\x92") +
@@ -289,6 +293,10 @@ const Case kCases[] = {
     {"ProvisionPastHandTypedSerials", {L"provision", L"@ledger.csv"}, std::nullopt, {}, 0,
      "old-serial: VN240017\r\nnew-serial: VN240007\r\nledger-line: 10\r\n", "", "", kReadWriteReadBack, {'0', '7'},
      {'0', '7'}, {kLedgerTypedByHand, {{"reserved,VN240017,VN240007,", "provisioned,VN240017,VN240007,"}}}},
+    // Its rows are read, and this run's carry its columns, the later one empty.
+    {"ProvisionOnALaterBuildsLedger", {L"provision", L"@ledger.csv"}, std::nullopt, {}, 0,
+     "old-serial: VN240017\r\nnew-serial: VN240002\r\nledger-line: 4\r\n", "", "", kReadWriteReadBack, {'0', '2'},
+     {'0', '2'}, {kLedgerGrown, {{"reserved,VN240017,VN240002,", "provisioned,VN240017,VN240002,"}}}},
     {"PoolOfOneCharacter", {L"provision", L"@ledger.csv", L"--pool", L"5"}, std::nullopt, {}, 2, "", "is not one", "", {},
      {}, {}},
     {"PoolBackwards", {L"provision", L"@ledger.csv", L"--pool", L"43-41"}, std::nullopt, {}, 2, "", "is not one", "", {},
@@ -422,15 +430,20 @@ private:
 
 // The ledger's rows after its header, or why it is no ledger: UTF-8 with a
 // byte order mark, CRLF, fields quoted as RFC 4180 quotes them, every row
-// with every column.
+// with every column of its header (ours, and a later build's after them).
 bool ParseLedger(const std::string& bytes, std::vector<std::vector<std::string>>& rows, std::string& problem)
 {
     rows.clear();
-    if (bytes.rfind(kEmptyLedger, 0) != 0) {
+    const std::string start = kBom + kHeader;
+    const size_t headerEnd = bytes.find("\r\n");
+    if (bytes.rfind(start, 0) != 0 || headerEnd == std::string::npos ||
+        (headerEnd != start.size() && bytes[start.size()] != ',')) {
         problem = "it does not begin with the byte order mark and the header line";
         return false;
     }
-    size_t i = kEmptyLedger.size();
+    const size_t columns =
+        fixture::kColumns + static_cast<size_t>(std::count(bytes.begin() + start.size(), bytes.begin() + headerEnd, ','));
+    size_t i = headerEnd + 2;
     while (i < bytes.size()) {
         std::vector<std::string> row(1);
         bool quoted = false, wasQuoted = false;
@@ -462,7 +475,7 @@ bool ParseLedger(const std::string& bytes, std::vector<std::vector<std::string>>
                 row.back() += c;
             }
         }
-        if (row.size() != kColumns) {
+        if (row.size() != columns) {
             problem = "row " + std::to_string(rows.size() + 1) + " has " + std::to_string(row.size()) + " fields";
             return false;
         }
@@ -484,6 +497,8 @@ std::vector<std::string> Events(const std::vector<std::vector<std::string>>& row
         if (row[2] != "seen") {  // a seen row has the record read back
             EXPECT_EQ(row[8], Hex(recordRead)) << "record of row " << i + 1;
         }
+        for (size_t k = fixture::kColumns; k < row.size(); ++k)
+            EXPECT_EQ(row[k], "") << "a later build's column in row " << i + 1;
         events.push_back(row[2] + "," + row[3] + "," + row[4] + "," + row[9]);
     }
     return events;

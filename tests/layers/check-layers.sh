@@ -1,6 +1,7 @@
 #!/bin/bash
 # The layers, and what each folder's sources may include besides their own
-# folder. Written here once; README.md's layout table says the same in words.
+# folder. Written here once; docs/contributing.md's layout table says the
+# same in words.
 # "system" is the operating system's headers: any <name.h>, where the C++
 # library's have no ".h"; the test framework's are not among them. An
 # include whose first path part names a layer is that layer, in quotes or
