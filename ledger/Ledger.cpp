@@ -29,8 +29,6 @@ private:
     size_t m_left;
 };
 
-}  // namespace
-
 // Every row takes its serials; how, its event says. Only a provisioned row
 // gives a serial out, and only a reserved row reserves one: a failed row
 // closes its run's reservation, and any other serial in a row (an old_serial,
@@ -50,6 +48,8 @@ void TakeRow(TakenSerials& taken, const ReadRow& row)
     else
         taken.NoteSeen(taking.serial, false);
 }
+
+}  // namespace
 
 void Ledger::Clear()
 {
@@ -83,7 +83,7 @@ bool Ledger::Parse(LedgerSource& source, size_t sizeHint, LedgerFieldSink* field
     m_readFailed = false;
     if (sizeHint >= UINT32_MAX / 2) return Refuse(1, "too big for a ledger");
     m_taken.Start(sizeHint);
-    LedgerReader reader(source, m_taken, fields);
+    LedgerReader reader(source, m_taken, TakeRow, fields);
     const bool read = reader.Read();
     if (reader.m_failedLine != 0 || reader.m_tooBig) {
         // Whatever the parse made of the bytes it had, the file is more.

@@ -65,7 +65,7 @@ bool LedgerReader::Row(bool& done)
     for (Scratch& field : m_row.field) field.length = 0;
     size_t fields = 0;
     if (!ReadFields(done, fields)) return false;
-    TakeRow(m_taken, m_row);
+    m_rule(m_taken, m_row);
     return true;
 }
 

@@ -42,13 +42,14 @@ struct ReadRow {
 
 constexpr char kLoneCr[] = "a carriage return without a line feed";
 
-// What the rows' events take: the ledger's rules (Ledger.cpp).
-void TakeRow(TakenSerials& taken, const ReadRow& row);
+// What a row's event takes: the ledger's rules, which Ledger.cpp hands the
+// reader, so that the reader knows the format and nothing of its meaning.
+using RowRule = void (*)(TakenSerials& taken, const ReadRow& row);
 
 class LedgerReader : public ByteWindow {
 public:
-    LedgerReader(LedgerSource& source, TakenSerials& taken, LedgerFieldSink* sink)
-        : ByteWindow(source), m_taken(taken), m_sink(sink)
+    LedgerReader(LedgerSource& source, TakenSerials& taken, RowRule rule, LedgerFieldSink* sink)
+        : ByteWindow(source), m_taken(taken), m_rule(rule), m_sink(sink)
     {
     }
 
@@ -76,6 +77,7 @@ private:
     void Deliver(size_t index, size_t length, bool doubled);
 
     TakenSerials& m_taken;
+    RowRule m_rule;
     LedgerFieldSink* m_sink;
     bool m_inHeader = false;  // reading the header's columns past the known ones
     Scratch m_unquoted;
