@@ -1,10 +1,14 @@
-// read and write-suffix: the window's two actions for scripts.
+// read and write-suffix: the window's two actions for scripts; and what
+// provision takes from the command line.
 #include "cli/Commands.h"
 
 #include "cli/Adapter.h"
 #include "cli/Console.h"
 #include "cli/ExitCodes.h"
 #include "cli/Library.h"
+#include "cli/Options.h"
+#include "cli/Report.h"
+#include "ledger/SuffixPool.h"
 
 namespace {
 
@@ -25,8 +29,9 @@ int Finish(const CWideString& output, const CWideString& whatWasDone)
                                      whatWasDone));
 }
 
-int Read(bool json)
+int ReadCommand(const Arguments& arguments)
 {
+    const bool json = arguments.Has(L"--json");
     DeviceLibrary library;
     Adapter adapter;
     Failure failure;
@@ -47,8 +52,10 @@ int Read(bool json)
     return Finish(out, Words(L"the adapter was read, and nothing was written to it"));
 }
 
-int WriteSuffix(const wchar_t* argument, bool json)
+int WriteSuffixCommand(const Arguments& arguments)
 {
+    const wchar_t* argument = arguments.operand;
+    const bool json = arguments.Has(L"--json");
     // The suffix is checked before the adapter is touched: a refused one
     // opens nothing.
     DeviceLibrary library;
@@ -70,4 +77,52 @@ int WriteSuffix(const wchar_t* argument, bool json)
     const CWideString out = json ? WriteJson(L"written", oldSerial, newSerial)
                                  : Words(L"old-serial: ", oldSerial, L"\r\nnew-serial: ", newSerial, L"\r\n");
     return Finish(out, Words(L"the adapter was written and checked: its serial is now ", newSerial));
+}
+
+namespace {
+
+constexpr unsigned kLongestWait = 600;
+
+bool ParseSeconds(const wchar_t* text, unsigned& seconds)
+{
+    seconds = 0;
+    for (const wchar_t* c = text; *c != L'\0'; ++c) {
+        if (*c < L'0' || *c > L'9')
+            return false;
+        seconds = seconds * 10 + static_cast<unsigned>(*c - L'0');
+        if (seconds > kLongestWait)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// provision's values, which the table cannot check by their form alone.
+int ProvisionCommand(const Arguments& arguments)
+{
+    ProvisionOptions options;
+    options.ledger = arguments.operand;
+    options.json = arguments.Has(L"--json");
+    options.create = arguments.Has(L"--new");
+    options.again = arguments.Has(L"--again");
+    options.suffix = arguments.Value(L"--suffix");
+    options.pool = arguments.Value(L"--pool", options.pool);
+    if (arguments.Has(L"--pool") && options.suffix != nullptr)
+        return UsageError(Words(L"provision takes --pool or --suffix, not both"));
+    const wchar_t* wait = arguments.Value(L"--wait");
+    if (wait != nullptr && !ParseSeconds(wait, options.waitSeconds))
+        return UsageError(Words(L"--wait takes a number of seconds from 0 to 600, not ", Quoted(wait)));
+
+    // The pool is ASCII, or it is not a pool.
+    char ascii[kLongestArgument + 1];
+    size_t length = 0;
+    for (const wchar_t* c = options.pool; *c != L'\0' && length < kLongestArgument; ++c)
+        ascii[length++] = *c > 0 && *c < 0x80 ? static_cast<char>(*c) : '?';
+    ascii[length] = '\0';
+    SuffixPool parsed;
+    const char* reason = nullptr;
+    if (!ParseSuffixPool(ascii, parsed, reason))
+        return UsageError(Words(L"the pool ", Quoted(options.pool), L" is not one: ", Ascii(reason)));
+    return Provision(options);
 }

@@ -1,11 +1,14 @@
 // The commands, once their arguments have been checked. Each returns the
-// exit code.
+// exit code. A command is a row of the table in Options.cpp, which names the
+// function here that runs it.
 #pragma once
 
 #include "text/WideString.h"
 
-int Read(bool json);
-int WriteSuffix(const wchar_t* suffix, bool json);
+struct Arguments;
+int ReadCommand(const Arguments& arguments);
+int WriteSuffixCommand(const Arguments& arguments);
+int ProvisionCommand(const Arguments& arguments);
 
 struct ProvisionOptions {
     const wchar_t* ledger = nullptr;

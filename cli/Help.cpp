@@ -69,7 +69,7 @@ CWideString Usage(const CommandRow& command)
     CWideString usage(command.name, std::wcslen(command.name));
     for (size_t i = 0; i < kOptionCount; ++i) {
         const OptionRow& row = kOptions[i];
-        if (row.command != command.command)
+        if (!SameText(row.command, command.name))
             continue;
         if (IsOperand(row))
             usage.Append(Words(L" ", row.name));
@@ -97,7 +97,7 @@ CWideString HelpText()
               CWideString(command.help, std::wcslen(command.help)));
         for (size_t i = 0; i < kOptionCount; ++i) {
             const OptionRow& row = kOptions[i];
-            if (row.command != command.command)
+            if (!SameText(row.command, command.name))
                 continue;
             const CWideString term = IsOperand(row) || row.takes == Takes::Nothing ? Words(row.name)
                                                                                  : Words(row.name, L" ", row.value);

@@ -10,17 +10,17 @@
 enum class Takes { Nothing, Text, Path };  // a path may be kLongestPath long
 
 struct CommandRow {
-    Command command;
     const wchar_t* name;
     // The operand is the first argument whatever it looks like (write-suffix:
     // -1 is a suffix); otherwise an argument that begins with - is an option.
     bool operandFirst;
+    int (*run)(const Arguments& arguments);
     const wchar_t* help;
 };
 
 // A command's option, or its operand: a row whose name has no dash.
 struct OptionRow {
-    Command command;
+    const wchar_t* command;  // its command's name
     const wchar_t* name;   // "--pool"; an operand's, as the help calls it: "LEDGER"
     Takes takes;           // an operand's own kind
     const wchar_t* value;  // as the help calls it: "FIRST-LAST"; an operand's noun: "ledger"

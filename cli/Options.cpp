@@ -8,13 +8,13 @@
 #include "cli/Report.h"
 
 const CommandRow kCommands[] = {
-    {Command::Read, L"read", false,
+    {L"read", false, ReadCommand,
      L"Prints the record's fields, one \"name: value\" line each: hardware, firmware, reserved, channels, serial "
      L"(the first six characters of the serial number), suffix (the last two), product."},
-    {Command::WriteSuffix, L"write-suffix", true,
+    {L"write-suffix", true, WriteSuffixCommand,
      L"Sets the serial number's last two characters to XY. Reads the record first, changes only those two bytes, "
      L"writes it, reads it back and compares. Prints old-serial and new-serial."},
-    {Command::Provision, L"provision", false,
+    {L"provision", false, ProvisionCommand,
      L"Gives the adapter a serial that LEDGER has never given out, reserved nor seen, then writes it as "
      L"write-suffix does and records it. After a failed or cut-short run, run it again: an adapter that holds "
      L"what that run meant to write is recorded as provisioned, with nothing written (it settles it). The ledger "
@@ -24,28 +24,28 @@ const CommandRow kCommands[] = {
 const size_t kCommandCount = sizeof kCommands / sizeof kCommands[0];
 
 const OptionRow kOptions[] = {
-    {Command::Read, L"--json", Takes::Nothing, nullptr, nullptr,
+    {L"read", L"--json", Takes::Nothing, nullptr, nullptr,
      L"One JSON object on one line instead, plus \"record\": the 52 bytes as 104 lowercase hex digits. ASCII "
      L"only."},
-    {Command::WriteSuffix, L"XY", Takes::Text, L"suffix", L"AB",
+    {L"write-suffix", L"XY", Takes::Text, L"suffix", L"AB",
      L"Exactly two bytes in code page 936, so one Chinese character or two single-byte ones, no control "
      L"character, taken as typed (also when XY begins with -)."},
-    {Command::WriteSuffix, L"--json", Takes::Nothing, nullptr, nullptr,
+    {L"write-suffix", L"--json", Takes::Nothing, nullptr, nullptr,
      L"One JSON object instead: result, old_serial, new_serial."},
-    {Command::Provision, L"LEDGER", Takes::Path, L"ledger", L"\\\\server\\line3\\adapters.csv",
+    {L"provision", L"LEDGER", Takes::Path, L"ledger", L"\\\\server\\line3\\adapters.csv",
      L"A CSV file, which stations may share in a network folder."},
-    {Command::Provision, L"--pool", Takes::Text, L"FIRST-LAST", L"01-99",
+    {L"provision", L"--pool", Takes::Text, L"FIRST-LAST", L"01-99",
      L"The suffix is the first free one of the pool (default 01-99; two characters 0-9 A-Z each end, AY-B1 is "
      L"AY AZ B0 B1)."},
-    {Command::Provision, L"--suffix", Takes::Text, L"XY", L"AB",
+    {L"provision", L"--suffix", Takes::Text, L"XY", L"AB",
      L"The suffix is XY, not one of a pool (so not with --pool)."},
-    {Command::Provision, L"--new", Takes::Nothing, nullptr, nullptr,
+    {L"provision", L"--new", Takes::Nothing, nullptr, nullptr,
      L"Starts LEDGER, which must not exist yet; without it a missing ledger is an error."},
-    {Command::Provision, L"--again", Takes::Nothing, nullptr, nullptr,
+    {L"provision", L"--again", Takes::Nothing, nullptr, nullptr,
      L"Gives a serial to an adapter whose record is byte for byte one provisioned before (a twin)."},
-    {Command::Provision, L"--json", Takes::Nothing, nullptr, nullptr,
+    {L"provision", L"--json", Takes::Nothing, nullptr, nullptr,
      L"One JSON object instead: result, old_serial, new_serial, ledger_line, settles_line."},
-    {Command::Provision, L"--wait", Takes::Text, L"SECONDS", L"60",
+    {L"provision", L"--wait", Takes::Text, L"SECONDS", L"60",
      L"How long to wait for another station's lock on the ledger (default 30, at most 600)."},
 };
 const size_t kOptionCount = sizeof kOptions / sizeof kOptions[0];
@@ -65,7 +65,7 @@ bool SameText(const wchar_t* typed, const wchar_t* name)
 const wchar_t* Arguments::Value(const wchar_t* option, const wchar_t* otherwise) const
 {
     for (size_t i = 0; i < kOptionCount; ++i)
-        if (kOptions[i].command == command && SameText(option, kOptions[i].name))
+        if (SameText(kOptions[i].command, command) && SameText(option, kOptions[i].name))
             return values[i] != nullptr ? values[i] : otherwise;
     return otherwise;
 }
@@ -81,10 +81,10 @@ const CommandRow* CommandNamed(const wchar_t* name)
 }
 
 // The command's option called `name`, or its operand's row (name nullptr).
-const OptionRow* OptionOf(Command command, const wchar_t* name)
+const OptionRow* OptionOf(const wchar_t* command, const wchar_t* name)
 {
     for (size_t i = 0; i < kOptionCount; ++i)
-        if (kOptions[i].command == command &&
+        if (SameText(kOptions[i].command, command) &&
             (name == nullptr ? IsOperand(kOptions[i]) : !IsOperand(kOptions[i]) && SameText(name, kOptions[i].name)))
             return &kOptions[i];
     return nullptr;
@@ -106,12 +106,12 @@ CWideString Listed(CWideString list, const wchar_t* last)
 }
 
 // "--pool, --suffix and --json": what `command` takes.
-CWideString OptionList(Command command)
+CWideString OptionList(const wchar_t* command)
 {
     CWideString list;
     const wchar_t* last = nullptr;
     for (size_t i = 0; i < kOptionCount; ++i)
-        if (kOptions[i].command == command && !IsOperand(kOptions[i]))
+        if (SameText(kOptions[i].command, command) && !IsOperand(kOptions[i]))
             Listed(list, last, kOptions[i].name);
     return Listed(list, last);
 }
@@ -133,9 +133,9 @@ Takes KindOf(int argc, wchar_t** argv, int index)
     const CommandRow* command = argc > 1 ? CommandNamed(argv[1]) : nullptr;
     if (command == nullptr)
         return Takes::Text;
-    const OptionRow* operand = OptionOf(command->command, nullptr);
+    const OptionRow* operand = OptionOf(command->name, nullptr);
     for (int i = 2; i < argc; ++i) {
-        const OptionRow* option = command->operandFirst && i == 2 ? nullptr : OptionOf(command->command, argv[i]);
+        const OptionRow* option = command->operandFirst && i == 2 ? nullptr : OptionOf(command->name, argv[i]);
         if (option != nullptr && option->takes != Takes::Nothing && ++i == index)
             return option->takes;
         if (option == nullptr && (argv[i][0] != L'-' || command->operandFirst) && operand != nullptr) {
@@ -151,7 +151,7 @@ int ParseCommand(int argc, wchar_t** argv, const CommandRow& command, Arguments&
 
 }  // namespace
 
-int ParseCommandLine(int argc, wchar_t** argv, Command& command, Arguments& arguments)
+int ParseCommandLine(int argc, wchar_t** argv, Arguments& arguments)
 {
     // Every argument is looked at before any is acted on.
     for (int i = 1; i < argc; ++i) {
@@ -179,7 +179,8 @@ int ParseCommandLine(int argc, wchar_t** argv, Command& command, Arguments& argu
         return UsageError(Words(L"unknown option ", Quoted(name)));
     if (row == nullptr)
         return UsageError(Words(L"unknown command ", Quoted(name), L"; the commands are ", CommandList()));
-    command = arguments.command = row->command;
+    arguments.command = row->name;
+    arguments.run = row->run;
     return ParseCommand(argc, argv, *row, arguments);
 }
 
@@ -188,10 +189,10 @@ namespace {
 int ParseCommand(int argc, wchar_t** argv, const CommandRow& command, Arguments& arguments)
 {
     const wchar_t* name = command.name;
-    const OptionRow* operand = OptionOf(command.command, nullptr);
+    const OptionRow* operand = OptionOf(command.name, nullptr);
     for (int i = 2; i < argc; ++i) {
         const wchar_t* argument = argv[i];
-        const OptionRow* option = command.operandFirst && i == 2 ? nullptr : OptionOf(command.command, argument);
+        const OptionRow* option = command.operandFirst && i == 2 ? nullptr : OptionOf(command.name, argument);
         if (option != nullptr) {
             const wchar_t* value = argument;
             if (option->takes != Takes::Nothing && i + 1 >= argc) {
@@ -211,7 +212,7 @@ int ParseCommand(int argc, wchar_t** argv, const CommandRow& command, Arguments&
             slot = value;
         } else if (argument[0] == L'-' && !command.operandFirst) {
             CWideString words = Words(name, L" does not take the option ", Quoted(argument), L"; it takes ",
-                                      OptionList(command.command));
+                                      OptionList(command.name));
             if (operand != nullptr && operand->takes == Takes::Path)
                 words.Append(Words(L" (a ", operand->value, L" whose name begins with - is .\\", argument, L")"));
             return UsageError(words);
@@ -220,7 +221,7 @@ int ParseCommand(int argc, wchar_t** argv, const CommandRow& command, Arguments&
         } else if (arguments.operand == nullptr) {
             arguments.operand = argument;
         } else if (command.operandFirst) {
-            return UsageError(Words(name, L" takes one ", operand->value, L" and ", OptionList(command.command),
+            return UsageError(Words(name, L" takes one ", operand->value, L" and ", OptionList(command.name),
                                     L", but got ", Decimal(static_cast<size_t>(argc - 2)), L" arguments; quote a ",
                                     operand->value, L" with a space in it"));
         } else {
