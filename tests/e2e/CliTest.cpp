@@ -297,6 +297,11 @@ const Case kCases[] = {
     {"ProvisionOnALaterBuildsLedger", {L"provision", L"@ledger.csv"}, std::nullopt, {}, 0,
      "old-serial: VN240017\r\nnew-serial: VN240002\r\nledger-line: 4\r\n", "", "", kReadWriteReadBack, {'0', '2'},
      {'0', '2'}, {kLedgerGrown, {{"reserved,VN240017,VN240002,", "provisioned,VN240017,VN240002,"}}}},
+    // A later build's header may span two lines (a quoted name with a line
+    // break): the closing row's line is still the line it lands on.
+    {"ProvisionOnALedgerWhoseHeaderSpansTwoLines", {L"provision", L"@ledger.csv"}, std::nullopt, {}, 0,
+     "old-serial: VN240017\r\nnew-serial: VN240001\r\nledger-line: 4\r\n", "", "", kReadWriteReadBack, {'0', '1'},
+     {'0', '1'}, {kBom + kHeader + ",\"no\nte\"\r\n", {{"reserved,VN240017,VN240001,", "provisioned,VN240017,VN240001,"}}}},
     {"PoolOfOneCharacter", {L"provision", L"@ledger.csv", L"--pool", L"5"}, std::nullopt, {}, 2, "", "is not one", "", {},
      {}, {}},
     {"PoolBackwards", {L"provision", L"@ledger.csv", L"--pool", L"43-41"}, std::nullopt, {}, 2, "", "is not one", "", {},
@@ -1085,6 +1090,34 @@ TEST_F(Stations, LedgerSavedOverDuringTheWrite)
     ASSERT_TRUE(ParseLedger(std::string(bytes.begin(), bytes.end()), rows, problem)) << problem;
     EXPECT_EQ(Events(rows, 0, FactoryRecord()),
               (std::vector<std::string>{"reserved,VN240017,VN240001,", "provisioned,VN240017,VN240001,"}));
+}
+
+// As above, but the editor's copy is a later build's ledger, a column wider:
+// the reserved row appended again must have its width, or no station can
+// read the ledger after this run.
+TEST_F(Stations, LedgerSavedOverWithAnotherWidthDuringTheWrite)
+{
+    const std::wstring ledger = Path(L"ledger.csv");
+    WriteFileBytes(ledger, std::vector<uint8_t>(kEmptyLedger.begin(), kEmptyLedger.end()));
+    const std::wstring image = Path(L"adapter-0.bin");
+    CliProcess slow(ExeDirectory() + L"\\varnock-cli.exe", {L"provision", ledger, L"--json"},
+                    On(image, Path(L"calls-0.log"), {{L"VADAPTER_DELAY_MS", L"1500"}}), Path(L"run.out"),
+                    Path(L"run.err"));
+    ASSERT_TRUE(Grows(ledger, kEmptyLedger.size(), Milliseconds(15000)))
+        << "no reserved row";
+    const std::string wider = kBom + kHeader + ",note\r\n";
+    WriteFileBytes(ledger, std::vector<uint8_t>(wider.begin(), wider.end()));
+    const CliRun run = slow.Wait();
+    EXPECT_EQ(run.exitCode, 13u) << run.err;
+    std::vector<std::vector<std::string>> rows;
+    std::string problem;
+    const std::vector<uint8_t> bytes = ReadFileBytes(ledger);
+    EXPECT_TRUE(ParseLedger(std::string(bytes.begin(), bytes.end()), rows, problem)) << problem;
+    // The next station reads it.
+    const CliRun next = CliProcess(ExeDirectory() + L"\\varnock-cli.exe", {L"provision", ledger},
+                                   On(Path(L"adapter-1.bin"), Path(L"calls-1.log"), {}), Path(L"next.out"),
+                                   Path(L"next.err")).Wait();
+    EXPECT_EQ(next.exitCode, 0u) << next.err;
 }
 
 }  // namespace
