@@ -36,7 +36,12 @@ bool Close(Run& run, bool landed, const Failure& written, Failure& closing)
     size_t line = 0, firstLine = 0;  // the closing row's, and the first line of the rows the ledger read
     if (static_cast<size_t>(after.GetLength()) >= rowLength &&
         std::memcmp(after.GetString(), run.reservedRow.GetString(), rowLength) == 0) {
-        const CString tail = run.ledger.Header() + CString(after.GetString() + rowLength, after.GetLength() - rowLength);
+        // The header may span lines (a quoted name): the tail's lines count from after it.
+        Ledger header;
+        const CString& headerBytes = run.ledger.Header();
+        const size_t headerNext =
+            header.Parse(headerBytes.GetString(), static_cast<size_t>(headerBytes.GetLength())) ? header.NextLine() : 2;
+        const CString tail = headerBytes + CString(after.GetString() + rowLength, after.GetLength() - rowLength);
         if (!others.Parse(tail.GetString(), static_cast<size_t>(tail.GetLength()))) {
             closing = {kLedgerUnusable, Words(L"the rows other stations appended after line ",
                                               Decimal(run.reservedLine), L" are not a ledger's: ",
@@ -44,8 +49,8 @@ bool Close(Run& run, bool landed, const Failure& written, Failure& closing)
             return false;
         }
         first = others.Completion();
-        line = run.lineAfterReserved + others.NextLine() - 2;
-        firstLine = run.lineAfterReserved - 2;
+        line = run.lineAfterReserved + others.NextLine() - headerNext;
+        firstLine = run.lineAfterReserved - headerNext;
     } else {
         // Someone saved over the ledger meanwhile, without this run's
         // reserved row. It goes at the end again, so that its serial stays
@@ -60,7 +65,11 @@ bool Close(Run& run, bool landed, const Failure& written, Failure& closing)
                                                                            L": ", Ascii(others.Problem()))};
             return false;
         }
-        first = others.Completion() + run.reservedRow;
+        // Its reserved row again, of the width of the ledger now there.
+        CString reservedAgain;
+        if (!RowText(run.reserved, others.Columns(), reservedAgain, closing))
+            return false;
+        first = others.Completion() + reservedAgain;
         line = others.NextLine() + 1;
         run.lostLine = run.reservedLine;
         run.reservedLine = others.NextLine();

@@ -156,6 +156,7 @@ bool Reserve(Run& run, bool& done)
     outcome.haveNewSerial = true;
     run.reservedLine = line;
     run.reservedRow = text;
+    run.reserved = row;
     run.reservedEnd = run.file.Size();
     run.lineAfterReserved = line + 1;
     return true;

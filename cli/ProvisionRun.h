@@ -35,6 +35,7 @@ struct Run {
     CString note;          // the exit_code column of this run's rows: why it took another serial
     size_t reservedLine = 0;
     CString reservedRow;  // its bytes
+    LedgerRow reserved;   // its fields, for a ledger saved over with another width
     unsigned long long reservedEnd = 0;  // the file's size right after them
     size_t lineAfterReserved = 0;
     Ledger ledger;  // as read in the first step
