@@ -683,6 +683,9 @@ TEST_P(Cli, ExitCodeOutputAndWhatReachesTheAdapter)
     const std::vector<uint8_t> bytes = ReadFileBytes(ledger);
     ASSERT_TRUE(ParseLedger(std::string(bytes.begin(), bytes.end()), rowsAfter, problem)) << problem;
     EXPECT_EQ(Events(rowsAfter, rowsBefore.size(), before), *row.ledger.added);
+    // Rows are only ever appended, and a new ledger has this build's header.
+    const std::string start = row.ledger.before ? *row.ledger.before : kBom + kHeader + "\r\n";
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()).compare(0, start.size(), start), 0) << "its first bytes changed";
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, Cli, ::testing::ValuesIn(kCases),
@@ -1064,60 +1067,49 @@ TEST_F(Stations, KilledAfterItsWriteIsSettledByTheNextRun)
 // with its closing row, so that its serial stays taken, and says so (13).
 TEST_F(Stations, LedgerSavedOverDuringTheWrite)
 {
-    const std::wstring ledger = Path(L"ledger.csv");
-    WriteFileBytes(ledger, std::vector<uint8_t>(kEmptyLedger.begin(), kEmptyLedger.end()));
-    const std::wstring image = Path(L"adapter-0.bin");
-    CliProcess slow(ExeDirectory() + L"\\varnock-cli.exe", {L"provision", ledger, L"--json"},
-                    On(image, Path(L"calls-0.log"), {{L"VADAPTER_DELAY_MS", L"1500"}}), Path(L"run.out"),
-                    Path(L"run.err"));
-    ASSERT_TRUE(Grows(ledger, kEmptyLedger.size(), Milliseconds(15000)))
-        << "no reserved row";
-    WriteFileBytes(ledger, std::vector<uint8_t>(kEmptyLedger.begin(), kEmptyLedger.end()));
-    const CliRun run = slow.Wait();
-    EXPECT_EQ(run.exitCode, 13u) << run.err;
-    EXPECT_EQ(run.out, "{\"result\":\"ledger_error\",\"old_serial\":\"VN240017\",\"new_serial\":\"VN240001\","
-                       "\"ledger_line\":3}\r\n");
-    EXPECT_NE(run.err.find("the adapter was written and checked: its serial is now VN240001, recorded at line 3; but "
-                           "someone saved over the ledger while the adapter was written, and its reserved row (line 2) "
-                           "was lost with it; this run appended it again at line 2"),
-              std::string::npos)
-        << run.err;
-    EXPECT_EQ(SerialIn(image), "VN240001");
-    // Its serial stays taken: both its rows are in the ledger again.
-    std::vector<std::vector<std::string>> rows;
-    std::string problem;
-    const std::vector<uint8_t> bytes = ReadFileBytes(ledger);
-    ASSERT_TRUE(ParseLedger(std::string(bytes.begin(), bytes.end()), rows, problem)) << problem;
-    EXPECT_EQ(Events(rows, 0, FactoryRecord()),
-              (std::vector<std::string>{"reserved,VN240017,VN240001,", "provisioned,VN240017,VN240001,"}));
-}
-
-// As above, but the editor's copy is a later build's ledger, a column wider:
-// the reserved row appended again must have its width, or no station can
-// read the ledger after this run.
-TEST_F(Stations, LedgerSavedOverWithAnotherWidthDuringTheWrite)
-{
-    const std::wstring ledger = Path(L"ledger.csv");
-    WriteFileBytes(ledger, std::vector<uint8_t>(kEmptyLedger.begin(), kEmptyLedger.end()));
-    const std::wstring image = Path(L"adapter-0.bin");
-    CliProcess slow(ExeDirectory() + L"\\varnock-cli.exe", {L"provision", ledger, L"--json"},
-                    On(image, Path(L"calls-0.log"), {{L"VADAPTER_DELAY_MS", L"1500"}}), Path(L"run.out"),
-                    Path(L"run.err"));
-    ASSERT_TRUE(Grows(ledger, kEmptyLedger.size(), Milliseconds(15000)))
-        << "no reserved row";
+    // The editor's copy may be a later build's ledger, a column wider, or the
+    // other way round: the reserved row appended again takes the width of
+    // the ledger now there, or no station can read it after this run.
     const std::string wider = kBom + kHeader + ",note\r\n";
-    WriteFileBytes(ledger, std::vector<uint8_t>(wider.begin(), wider.end()));
-    const CliRun run = slow.Wait();
-    EXPECT_EQ(run.exitCode, 13u) << run.err;
-    std::vector<std::vector<std::string>> rows;
-    std::string problem;
-    const std::vector<uint8_t> bytes = ReadFileBytes(ledger);
-    EXPECT_TRUE(ParseLedger(std::string(bytes.begin(), bytes.end()), rows, problem)) << problem;
-    // The next station reads it.
-    const CliRun next = CliProcess(ExeDirectory() + L"\\varnock-cli.exe", {L"provision", ledger},
-                                   On(Path(L"adapter-1.bin"), Path(L"calls-1.log"), {}), Path(L"next.out"),
-                                   Path(L"next.err")).Wait();
-    EXPECT_EQ(next.exitCode, 0u) << next.err;
+    const struct {
+        std::string before, savedOver;
+    } kCopies[] = {{kEmptyLedger, kEmptyLedger}, {kEmptyLedger, wider}, {wider, kEmptyLedger}};
+    for (size_t i = 0; i < std::size(kCopies); ++i) {
+        SCOPED_TRACE(i);
+        const std::wstring ledger = Path(L"ledger-" + std::to_wstring(i) + L".csv");
+        const std::string& before = kCopies[i].before;
+        const std::string& savedOver = kCopies[i].savedOver;
+        WriteFileBytes(ledger, std::vector<uint8_t>(before.begin(), before.end()));
+        const std::wstring image = Path(L"adapter-" + std::to_wstring(i) + L".bin");
+        CliProcess slow(ExeDirectory() + L"\\varnock-cli.exe", {L"provision", ledger, L"--json"},
+                        On(image, Path(L"calls.log"), {{L"VADAPTER_DELAY_MS", L"1500"}}), Path(L"run.out"),
+                        Path(L"run.err"));
+        ASSERT_TRUE(Grows(ledger, before.size(), Milliseconds(15000))) << "no reserved row";
+        WriteFileBytes(ledger, std::vector<uint8_t>(savedOver.begin(), savedOver.end()));
+        const CliRun run = slow.Wait();
+        EXPECT_EQ(run.exitCode, 13u) << run.err;
+        EXPECT_EQ(run.out, "{\"result\":\"ledger_error\",\"old_serial\":\"VN240017\",\"new_serial\":\"VN240001\","
+                           "\"ledger_line\":3}\r\n");
+        EXPECT_NE(run.err.find("the adapter was written and checked: its serial is now VN240001, recorded at line 3; "
+                               "but someone saved over the ledger while the adapter was written, and its reserved row "
+                               "(line 2) was lost with it; this run appended it again at line 2"),
+                  std::string::npos)
+            << run.err;
+        EXPECT_EQ(SerialIn(image), "VN240001");
+        // Its serial stays taken: both its rows are in the ledger again.
+        std::vector<std::vector<std::string>> rows;
+        std::string problem;
+        const std::vector<uint8_t> bytes = ReadFileBytes(ledger);
+        ASSERT_TRUE(ParseLedger(std::string(bytes.begin(), bytes.end()), rows, problem)) << problem;
+        EXPECT_EQ(Events(rows, 0, FactoryRecord()),
+                  (std::vector<std::string>{"reserved,VN240017,VN240001,", "provisioned,VN240017,VN240001,"}));
+        // And the next station reads it.
+        const CliRun next = CliProcess(ExeDirectory() + L"\\varnock-cli.exe", {L"provision", ledger},
+                                       On(Path(L"next-" + std::to_wstring(i) + L".bin"), Path(L"calls.log"), {}),
+                                       Path(L"next.out"), Path(L"next.err"))
+                                .Wait();
+        EXPECT_EQ(next.exitCode, 0u) << next.err;
+    }
 }
 
 }  // namespace
