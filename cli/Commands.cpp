@@ -6,7 +6,7 @@
 #include "cli/Console.h"
 #include "cli/ExitCodes.h"
 #include "cli/Library.h"
-#include "cli/Options.h"
+#include "cli/Arguments.h"
 #include "cli/Report.h"
 #include "ledger/SuffixPool.h"
 
@@ -20,14 +20,6 @@ CWideString WriteJson(const wchar_t* result, const CWideString& oldSerial, const
 }
 
 }  // namespace
-
-int Finish(const CWideString& output, const CWideString& whatWasDone)
-{
-    if (WriteText(Stream::Out, output))
-        return kSuccess;
-    return Fail(kOutputFailed, Words(L"the output could not be written (is the disk full, or the pipe closed?); ",
-                                     whatWasDone));
-}
 
 int ReadCommand(const Arguments& arguments)
 {
@@ -79,12 +71,9 @@ int WriteSuffixCommand(const Arguments& arguments)
     return Finish(out, Words(L"the adapter was written and checked: its serial is now ", newSerial));
 }
 
-namespace {
-
-constexpr unsigned kLongestWait = 600;
-
-bool ParseSeconds(const wchar_t* text, unsigned& seconds)
+bool WaitSeconds(const wchar_t* text, unsigned& seconds)
 {
+    constexpr unsigned kLongestWait = 600;
     seconds = 0;
     for (const wchar_t* c = text; *c != L'\0'; ++c) {
         if (*c < L'0' || *c > L'9')
@@ -95,8 +84,6 @@ bool ParseSeconds(const wchar_t* text, unsigned& seconds)
     }
     return true;
 }
-
-}  // namespace
 
 // provision's values, which the table cannot check by their form alone.
 int ProvisionCommand(const Arguments& arguments)
@@ -111,8 +98,8 @@ int ProvisionCommand(const Arguments& arguments)
     if (arguments.Has(L"--pool") && options.suffix != nullptr)
         return UsageError(Words(L"provision takes --pool or --suffix, not both"));
     const wchar_t* wait = arguments.Value(L"--wait");
-    if (wait != nullptr && !ParseSeconds(wait, options.waitSeconds))
-        return UsageError(Words(L"--wait takes a number of seconds from 0 to 600, not ", Quoted(wait)));
+    if (wait != nullptr)
+        WaitSeconds(wait, options.waitSeconds);  // its form was checked as it was read
 
     // The pool is ASCII, or it is not a pool.
     char ascii[kLongestArgument + 1];

@@ -9,6 +9,8 @@ struct Arguments;
 int ReadCommand(const Arguments& arguments);
 int WriteSuffixCommand(const Arguments& arguments);
 int ProvisionCommand(const Arguments& arguments);
+// provision's --wait: a whole number of seconds, 0 to 600.
+bool WaitSeconds(const wchar_t* text, unsigned& seconds);
 
 struct ProvisionOptions {
     const wchar_t* ledger = nullptr;
@@ -21,6 +23,3 @@ struct ProvisionOptions {
 };
 int Provision(const ProvisionOptions& options);
 
-// The output, whole; when it cannot be written, a message that says what was
-// done all the same, and 13.
-int Finish(const CWideString& output, const CWideString& whatWasDone);

@@ -1,6 +1,6 @@
 // varnock-cli's exit codes: what a script may rely on. Each says no more than
-// is known: only 0, 6, 7, 13 and 14 can come after bytes were sent to the
-// adapter. Their words are here once: the help prints them, and a test holds
+// is known: only 0, 1 (from outside), 6, 7, 13 and 14 can come after bytes
+// were sent to the adapter. Their words are here once: the help prints them, and a test holds
 // the user's documents to them (tests/docs/ExitCodesTest.cpp).
 #pragma once
 

@@ -69,7 +69,7 @@ CWideString Usage(const CommandRow& command)
     CWideString usage(command.name, std::wcslen(command.name));
     for (size_t i = 0; i < kOptionCount; ++i) {
         const OptionRow& row = kOptions[i];
-        if (!SameText(row.command, command.name))
+        if (!SameName(row.command, command.name))
             continue;
         if (IsOperand(row))
             usage.Append(Words(L" ", row.name));
@@ -97,7 +97,7 @@ CWideString HelpText()
               CWideString(command.help, std::wcslen(command.help)));
         for (size_t i = 0; i < kOptionCount; ++i) {
             const OptionRow& row = kOptions[i];
-            if (!SameText(row.command, command.name))
+            if (!SameName(row.command, command.name))
                 continue;
             const CWideString term = IsOperand(row) || row.takes == Takes::Nothing ? Words(row.name)
                                                                                  : Words(row.name, L" ", row.value);
@@ -117,6 +117,6 @@ CWideString HelpText()
     help.Append(L"\r\nExit codes:\r\n");
     for (const ExitCodeWords& exit : kExitCodeWords)
         Entry(help, 2, Decimal(static_cast<size_t>(exit.code)), 2, 5, Words(Ascii(exit.words), Ascii(exit.more)));
-    help.Append(L"Nothing is written to the adapter on any code but 0, 6, 7, 13 and 14.\r\n");
+    help.Append(L"Nothing is written to the adapter on any code but 0, 1, 6, 7, 13 and 14.\r\n");
     return help;
 }

@@ -26,6 +26,9 @@ struct OptionRow {
     const wchar_t* value;  // as the help calls it: "FIRST-LAST"; an operand's noun: "ledger"
     const wchar_t* example;
     const wchar_t* help;
+    // A value's form, checked as it is read, and what the error says it takes.
+    bool (*valid)(const wchar_t* value) = nullptr;
+    const wchar_t* wants = nullptr;
 };
 
 extern const CommandRow kCommands[];

@@ -46,10 +46,15 @@ const OptionRow kOptions[] = {
     {L"provision", L"--json", Takes::Nothing, nullptr, nullptr,
      L"One JSON object instead: result, old_serial, new_serial, ledger_line, settles_line."},
     {L"provision", L"--wait", Takes::Text, L"SECONDS", L"60",
-     L"How long to wait for another station's lock on the ledger (default 30, at most 600)."},
+     L"How long to wait for another station's lock on the ledger (default 30, at most 600).",
+     [](const wchar_t* value) {
+         unsigned seconds;
+         return WaitSeconds(value, seconds);
+     },
+     L"a number of seconds from 0 to 600"},
 };
 const size_t kOptionCount = sizeof kOptions / sizeof kOptions[0];
-static_assert(sizeof kOptions / sizeof kOptions[0] <= 16, "Arguments keeps 16 values");
+static_assert(sizeof kOptions / sizeof kOptions[0] <= Arguments::kMost, "Arguments keeps every option");
 
 bool SameText(const wchar_t* typed, const wchar_t* name)
 {
@@ -60,14 +65,6 @@ bool SameText(const wchar_t* typed, const wchar_t* name)
         if (*name == L'\0')
             return true;
     }
-}
-
-const wchar_t* Arguments::Value(const wchar_t* option, const wchar_t* otherwise) const
-{
-    for (size_t i = 0; i < kOptionCount; ++i)
-        if (SameText(kOptions[i].command, command) && SameText(option, kOptions[i].name))
-            return values[i] != nullptr ? values[i] : otherwise;
-    return otherwise;
 }
 
 namespace {
@@ -84,7 +81,7 @@ const CommandRow* CommandNamed(const wchar_t* name)
 const OptionRow* OptionOf(const wchar_t* command, const wchar_t* name)
 {
     for (size_t i = 0; i < kOptionCount; ++i)
-        if (SameText(kOptions[i].command, command) &&
+        if (SameName(kOptions[i].command, command) &&
             (name == nullptr ? IsOperand(kOptions[i]) : !IsOperand(kOptions[i]) && SameText(name, kOptions[i].name)))
             return &kOptions[i];
     return nullptr;
@@ -111,7 +108,7 @@ CWideString OptionList(const wchar_t* command)
     CWideString list;
     const wchar_t* last = nullptr;
     for (size_t i = 0; i < kOptionCount; ++i)
-        if (SameText(kOptions[i].command, command) && !IsOperand(kOptions[i]))
+        if (SameName(kOptions[i].command, command) && !IsOperand(kOptions[i]))
             Listed(list, last, kOptions[i].name);
     return Listed(list, last);
 }
@@ -206,10 +203,12 @@ int ParseCommand(int argc, wchar_t** argv, const CommandRow& command, Arguments&
             }
             if (option->takes != Takes::Nothing)
                 value = argv[++i];  // taken as typed, also when it begins with -
-            const wchar_t*& slot = arguments.values[option - kOptions];
-            if (slot != nullptr)
+            if (arguments.Has(option->name))
                 return UsageError(Words(name, L" takes ", option->name, L" once"));
-            slot = value;
+            if (option->valid != nullptr && !option->valid(value))
+                return UsageError(Words(option->name, L" takes ", option->wants, L", not ", Quoted(value)));
+            arguments.names[arguments.count] = option->name;
+            arguments.values[arguments.count++] = value;
         } else if (argument[0] == L'-' && !command.operandFirst) {
             CWideString words = Words(name, L" does not take the option ", Quoted(argument), L"; it takes ",
                                       OptionList(command.name));

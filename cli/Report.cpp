@@ -175,3 +175,11 @@ int UsageError(const CWideString& what)
 {
     return Fail(kUsageError, Words(what, L" (see varnock-cli --help)"));
 }
+
+int Finish(const CWideString& output, const CWideString& whatWasDone)
+{
+    if (WriteText(Stream::Out, output))
+        return kSuccess;
+    return Fail(kOutputFailed, Words(L"the output could not be written (is the disk full, or the pipe closed?); ",
+                                     whatWasDone));
+}

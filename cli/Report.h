@@ -75,3 +75,6 @@ struct Failure {
 int Fail(const Failure& failure);
 int Fail(int code, const CWideString& what, const CString& message = CString());
 int UsageError(const CWideString& what);
+// The output, whole; when it cannot be written, a message that says what was
+// done all the same, and 13.
+int Finish(const CWideString& output, const CWideString& whatWasDone);
