@@ -49,6 +49,10 @@ child == "" && index($0, program "\"") && /Loaded/ { child = pid }
         }
 }
 END {
+    if (programs == 0) {
+        print "start-trace: no start was traced" > "/dev/stderr"
+        exit 1
+    }
     printf "%-30s", "median ms from CreateProcess"
     for (p = 1; p <= programs; p++) printf "%32s", byOrder[p] " (" rounds[byOrder[p]] - 1 ")"
     printf "\n"

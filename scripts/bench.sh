@@ -68,8 +68,12 @@ if [ "${1:-}" = --trace ]; then
     trace=$build_root/start-trace.txt
     programs=()
     for _ in $(seq 0 "${2:-20}"); do programs+=(Varnock.exe VarnockBaselineWindow.exe); done
-    WINEDEBUG=+pid,+timestamp,+loaddll,+dialog,+debugstr \
-        varnock_wine "$x64/bin/VarnockBench.exe" --trace "${programs[@]}" >/dev/null 2>"$trace"
+    # Wine's trace and the driver's own errors share stderr: show the errors.
+    if ! WINEDEBUG=+pid,+timestamp,+loaddll,+dialog,+debugstr \
+        varnock_wine "$x64/bin/VarnockBench.exe" --trace "${programs[@]}" >/dev/null 2>"$trace"; then
+        grep -a '^bench:' "$trace" >&2 || echo "bench: the traced starts failed; see $trace" >&2
+        exit 1
+    fi
     echo "=== start-up traced, CPUs $(nproc), load average $(cut -d' ' -f1-3 /proc/loadavg); the trace is $trace"
     awk -f bench/start-trace.awk "$trace"
     exit 0
