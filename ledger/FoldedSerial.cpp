@@ -42,6 +42,13 @@ size_t FoldSerial(const char* bytes, size_t length, char* out)
     const auto* p = reinterpret_cast<const unsigned char*>(bytes);
     size_t n = 0;
     for (size_t i = 0; i < length;) {
+        // Most serials are plain ASCII: no decoding for such a byte.
+        if (p[i] < 0x80) {
+            const unsigned char c = p[i++];
+            if (c != ' ' && (c < 0x09 || c > 0x0D))
+                out[n++] = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+            continue;
+        }
         size_t taken;
         uint32_t c = CodePoint(p + i, length - i, taken);
         if (c >= 0xFF01 && c <= 0xFF5E) c -= 0xFEE0;  // full-width forms
