@@ -53,6 +53,12 @@ END {
         print "start-trace: no start was traced" > "/dev/stderr"
         exit 1
     }
+    # Past the warm-up, every program's start must be found in the trace.
+    for (p = 1; p <= programs; p++)
+        if (rounds[byOrder[p]] < 2 || !((byOrder[p], 1) in seen)) {
+            print "start-trace: no start of " byOrder[p] " was measured" > "/dev/stderr"
+            exit 1
+        }
     printf "%-30s", "median ms from CreateProcess"
     for (p = 1; p <= programs; p++) printf "%32s", byOrder[p] " (" rounds[byOrder[p]] - 1 ")"
     printf "\n"

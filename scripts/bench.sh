@@ -65,6 +65,7 @@ export LC_ALL=zh_CN.UTF-8
 x64=$build_root/windows-x64
 x86=$build_root/windows-x86
 if [ "${1:-}" = --trace ]; then
+    [[ ${2:-20} =~ ^[1-9][0-9]*$ ]] || { echo "bench: --trace takes a number of pairs, 1 or more" >&2; exit 2; }
     trace=$build_root/start-trace.txt
     programs=()
     for _ in $(seq 0 "${2:-20}"); do programs+=(Varnock.exe VarnockBaselineWindow.exe); done
