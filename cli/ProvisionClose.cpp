@@ -36,12 +36,10 @@ bool Close(Run& run, bool landed, const Failure& written, Failure& closing)
     size_t line = 0, firstLine = 0;  // the closing row's, and the first line of the rows the ledger read
     if (static_cast<size_t>(after.GetLength()) >= rowLength &&
         std::memcmp(after.GetString(), run.reservedRow.GetString(), rowLength) == 0) {
-        // The header may span lines (a quoted name): the tail's lines count from after it.
-        Ledger header;
-        const CString& headerBytes = run.ledger.Header();
-        const size_t headerNext =
-            header.Parse(headerBytes.GetString(), static_cast<size_t>(headerBytes.GetLength())) ? header.NextLine() : 2;
-        const CString tail = headerBytes + CString(after.GetString() + rowLength, after.GetLength() - rowLength);
+        // The tail is read after the ledger's own header, whose lines it does not count.
+        const size_t headerNext = run.ledger.FirstRowLine();
+        const CString tail =
+            run.ledger.Header() + CString(after.GetString() + rowLength, after.GetLength() - rowLength);
         if (!others.Parse(tail.GetString(), static_cast<size_t>(tail.GetLength()))) {
             closing = {kLedgerUnusable, Words(L"the rows other stations appended after line ",
                                               Decimal(run.reservedLine), L" are not a ledger's: ",

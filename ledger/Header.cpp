@@ -47,6 +47,7 @@ bool LedgerReader::Header()
         return Refuse(1, LoneCr() ? kLoneCr : kNotHeader);
     }
     m_header = CString(reinterpret_cast<const char*>(m_p), done ? m_n : m_at) + (done ? m_completion : CString());
+    m_firstRowLine = done ? m_nextLine : m_line;
     m_keep = SIZE_MAX;
     return true;
 }
@@ -64,7 +65,7 @@ bool LedgerReader::CutStart()
         if (have < length && std::memcmp(m_p, expected, have) == 0) {
             m_completion = CString(expected + have, length - have);
             m_header = CString(expected, length);
-            m_nextLine = 2;
+            m_nextLine = m_firstRowLine = 2;
             return true;
         }
     }

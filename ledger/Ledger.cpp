@@ -58,6 +58,7 @@ void Ledger::Clear()
     m_nextLine = 0;
     m_header.Empty();
     m_columns = 0;
+    m_firstRowLine = 0;
 }
 
 bool Ledger::Refuse(size_t line, const char* problem)
@@ -100,6 +101,7 @@ bool Ledger::Parse(LedgerSource& source, size_t sizeHint, LedgerFieldSink* field
     m_nextLine = reader.m_nextLine;
     m_header = reader.m_header;
     m_columns = reader.m_columns;
+    m_firstRowLine = reader.m_firstRowLine;
     return true;
 }
 

@@ -102,6 +102,8 @@ public:
     // appended later read after. Its columns' count, for the rows to append.
     const CString& Header() const { return m_header; }
     size_t Columns() const { return m_columns; }
+    // The line its rows start on: 2, unless the header takes more lines.
+    size_t FirstRowLine() const { return m_firstRowLine; }
 
     // Keeps the whole of the rows that take `serial` in the next Parse (a
     // few serials: the rows of a big ledger are most of its bytes).
@@ -131,4 +133,5 @@ private:
     size_t m_nextLine = 0;
     CString m_header;
     size_t m_columns = 0;
+    size_t m_firstRowLine = 0;
 };

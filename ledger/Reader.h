@@ -62,6 +62,7 @@ public:
     size_t m_nextLine = 0;
     CString m_header;      // the first line, with its byte order mark and line end (as completed)
     size_t m_columns = 0;  // the header's
+    size_t m_firstRowLine = 0;  // after the header, which a quoted name may break over lines
 
 private:
     bool Refuse(size_t line, const char* problem);
