@@ -6,6 +6,8 @@
 set -uo pipefail
 objdump=$1 allow=$2 file=$3
 check=$(dirname "$0")/check-hardening.sh
+# shellcheck source=../support/refuses.sh
+. "$(dirname "$0")/../support/refuses.sh"
 work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
 
 # name | sed script applied to the dump | what the check must say ("" = it passes)
@@ -24,13 +26,7 @@ for row in "${rows[@]}"; do
     chmod +x "$work/objdump"
     output=$(LC_ALL=${locale:-${LC_ALL:-}} bash "$check" "$work/objdump" "$allow" "$file" 2>&1)
     status=$?
-    if [ -z "$expected" ]; then
-        [ "$status" -eq 0 ] && continue
-    elif [ "$status" -eq 1 ] && grep -qF -- "$expected" <<<"$output"; then
-        continue
-    fi
-    printf '%s: exit %d, expected %s\n%s\n' "$name" "$status" "${expected:-a pass}" "$output"
-    failed=$((failed + 1))
+    refuses_row "$name" "$status" "$output" "$expected" || failed=$((failed + 1))
 done
 echo "check-hardening refuses: $((${#rows[@]} - failed)) of ${#rows[@]} rows as expected"
 [ "$failed" -eq 0 ]

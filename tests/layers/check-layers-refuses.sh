@@ -5,6 +5,8 @@
 #   check-layers-refuses.sh
 set -uo pipefail
 check=$(dirname "$0")/check-layers.sh
+# shellcheck source=../support/refuses.sh
+. "$(dirname "$0")/../support/refuses.sh"
 work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
 
 # name | ui/Row.cpp (printf format) | files beside it | what the check must say ("" = it passes)
@@ -30,13 +32,7 @@ for row in "${rows[@]}"; do
     [ -z "$beside" ] || { mkdir -p "$tree/$(dirname "$beside")" && : >"$tree/$beside"; }
     output=$(bash "$check" "$tree" 2>&1)
     status=$?
-    if [ -z "$expected" ]; then
-        [ "$status" -eq 0 ] && continue
-    elif [ "$status" -eq 1 ] && grep -qF -- "$expected" <<<"$output"; then
-        continue
-    fi
-    printf '%s: exit %d, expected %s\n%s\n' "$name" "$status" "${expected:-a pass}" "$output"
-    failed=$((failed + 1))
+    refuses_row "$name" "$status" "$output" "$expected" || failed=$((failed + 1))
 done
 echo "check-layers refuses: $((${#rows[@]} - failed)) of ${#rows[@]} rows as expected"
 [ "$failed" -eq 0 ]
