@@ -18,11 +18,12 @@ declare -A may_use=(
     [text]="system"
     [actions]="device text"
     [ledger]="text"
+    [label]="text"
     [platform]="text system"
     [ui]="actions platform device text"
     [res]="ui system"
     [app]="ui platform res"
-    [cli]="actions ledger device text system"
+    [cli]="actions ledger label device text system"
     [vadapter]="device system"
     [otherwindows]="system"
 )
