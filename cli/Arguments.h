@@ -32,7 +32,7 @@ struct Arguments {
     }
     bool Has(const wchar_t* option) const { return Value(option) != nullptr; }
 
-    static constexpr size_t kMost = 16;
+    static constexpr size_t kMost = 24;
     const wchar_t* command = nullptr;                  // its name, as the table has it
     int (*run)(const Arguments& arguments) = nullptr;  // and what runs it (Commands.h)
     const wchar_t* operand = nullptr;  // what it works on: write-suffix's suffix, provision's ledger

@@ -97,6 +97,10 @@ int ProvisionCommand(const Arguments& arguments)
     options.pool = arguments.Value(L"--pool", options.pool);
     if (arguments.Has(L"--pool") && options.suffix != nullptr)
         return UsageError(Words(L"provision takes --pool or --suffix, not both"));
+    options.labelTemplate = arguments.Value(L"--label");
+    options.printer = arguments.Value(L"--printer");
+    if ((options.labelTemplate == nullptr) != (options.printer == nullptr))
+        return UsageError(Words(L"provision takes --label and --printer together: the template, and where to print it"));
     const wchar_t* wait = arguments.Value(L"--wait");
     if (wait != nullptr)
         WaitSeconds(wait, options.waitSeconds);  // its form was checked as it was read

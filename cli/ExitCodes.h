@@ -1,6 +1,6 @@
 // varnock-cli's exit codes: what a script may rely on. Each says no more than
-// is known: only 0, 1 (from outside), 6, 7, 13 and 14 can come after bytes
-// were sent to the adapter. Their words are here once: the help prints them, and a test holds
+// is known: only 0, 1 (from outside), 6, 7, 13, 14 and 15 can come after
+// bytes were sent to the adapter. Their words are here once: the help prints them, and a test holds
 // the user's documents to them (tests/docs/ExitCodesTest.cpp).
 #pragma once
 
@@ -20,6 +20,8 @@ enum ExitCode : int {
     kLibraryMissing = 12,
     kOutputFailed = 13,
     kAbnormalEnd = 14,
+    kLabelNotPrinted = 15,
+    kLabelRefused = 16,
 };
 
 // What each code means. Every document's row for a code begins with its
@@ -57,6 +59,12 @@ inline constexpr ExitCodeWords kExitCodeWords[] = {
     {kAbnormalEnd, "ended abnormally",
      " (out of memory, an abort or a crash); the adapter may have been written (provision: run it again, which "
      "settles it)"},
+    {kLabelNotPrinted, "the label could not be printed",
+     "; provision: the adapter was provisioned all the same, and the message gives its serial and the label "
+     "command that prints its label"},
+    {kLabelRefused, "the label cannot be made from the template",
+     ": it cannot be read, has an unknown or unclosed placeholder, or cannot hold a value; or (label) the ledger "
+     "line is no provisioned row; nothing was sent to the adapter or the printer"},
 };
 
 // Ends the program with kAbnormalEnd after saying so; for SIGABRT, from our

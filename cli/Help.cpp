@@ -117,6 +117,6 @@ CWideString HelpText()
     help.Append(L"\r\nExit codes:\r\n");
     for (const ExitCodeWords& exit : kExitCodeWords)
         Entry(help, 2, Decimal(static_cast<size_t>(exit.code)), 2, 5, Words(Ascii(exit.words), Ascii(exit.more)));
-    help.Append(L"Nothing is written to the adapter on any code but 0, 1, 6, 7, 13 and 14.\r\n");
+    help.Append(L"Nothing is written to the adapter on any code but 0, 1, 6, 7, 13, 14 and 15.\r\n");
     return help;
 }

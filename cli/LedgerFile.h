@@ -82,3 +82,17 @@ private:
     bool m_checkedRemembered = false;
     LedgerMemory m_remembered;
 };
+
+// A row's time, now, in UTC (2026-12-09T09:14:03Z), and its station: this
+// computer's name, as UTF-8.
+CString RowTime();
+CString RowStation();
+
+// The whole ledger read from its start, under the lock: false with the
+// failure (11) for a file that is not a ledger or cannot be read.
+bool ReadLedger(LedgerFile& file, Ledger& ledger, LedgerFieldSink* fields, Failure& failure);
+// A row as a line of the ledger, of its `columns`; false (11) for a field no
+// ledger line can hold.
+bool RowText(const LedgerRow& row, size_t columns, CString& text, Failure& failure);
+// "provisioned VN240001 at 2026-12-09T09:14:03Z": a row, for a message.
+CWideString RowWords(const LedgerRow& row);

@@ -172,3 +172,50 @@ void LedgerFile::Remember()
     m_remembered.row = m_lastRow;
     SaveLedgerMemory(m_memoryPath, m_remembered);
 }
+
+CString RowTime()
+{
+    SYSTEMTIME now{};
+    GetSystemTime(&now);
+    CString text;
+    text.Format("%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+                now.wSecond);
+    return text;
+}
+
+CString RowStation()
+{
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+    return GetComputerNameW(name, &length) ? WideToUtf8(CWideString(name, length)) : CString();
+}
+
+// The row as a line of the ledger, of its `columns`.
+bool RowText(const LedgerRow& row, size_t columns, CString& text, Failure& failure)
+{
+    if (LedgerRowText(row, columns, text))
+        return true;
+    failure = {kLedgerUnusable,
+               Words(L"a field of the ", Ascii(row.event.GetString()), L" row cannot be written to a ledger")};
+    return false;
+}
+
+CWideString RowWords(const LedgerRow& row)
+{
+    return Words(Ascii(row.event.GetString()), L" ", Utf8ToWide(row.newSerial), L" at ", Ascii(row.time.GetString()));
+}
+
+bool ReadLedger(LedgerFile& file, Ledger& ledger, LedgerFieldSink* fields, Failure& failure)
+{
+    if (!file.Rewind(failure))
+        return false;
+    if (ledger.Parse(file, static_cast<size_t>(file.Size()), fields))
+        return true;
+    if (ledger.ReadFailed())
+        failure = file.ReadFailure();
+    else
+        failure = {kLedgerUnusable, Words(L"the file ", Quoted(file.Path().GetString()), L" is not a ledger, so it "
+                                          L"was left as it is: line ", Decimal(ledger.ProblemLine()), L": ",
+                                          Ascii(ledger.Problem()))};
+    return false;
+}

@@ -35,15 +35,6 @@ bool OwnFolder(CWideString& folder)
     return false;
 }
 
-template <class Function>
-bool Bind(HMODULE module, const char* name, Function& function)
-{
-    const FARPROC address = GetProcAddress(module, name);
-    // Through void(*)(): the one cast between function types GCC lets pass.
-    function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
-    return address != nullptr;
-}
-
 // The machine a program file is built for, from its PE header: 0x14C i386,
 // 0x8664 x86-64; 0 when the file is not a program at all.
 WORD MachineOf(const wchar_t* path)

@@ -3,6 +3,8 @@
 // message and an exit code, never a system dialog that stops a batch.
 #pragma once
 
+#include <windows.h>
+
 #include "cli/Report.h"
 #include "device/DeviceLibrary.h"
 
@@ -10,3 +12,13 @@
 // search path, so no other folder's copy can stand in for it) and binds
 // exports 1, 6 and 5 by number. On failure, says why and what to do.
 bool LoadDeviceLibrary(DeviceLibrary& library, Failure& failure);
+
+// `function` bound to the export `name` of `module`; false when it has none.
+template <class Function>
+bool Bind(HMODULE module, const char* name, Function& function)
+{
+    const FARPROC address = GetProcAddress(module, name);
+    // Through void(*)(): the one cast between function types GCC lets pass.
+    function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+    return address != nullptr;
+}

@@ -5,6 +5,7 @@
 #include "VarnockCliVersion.h"
 #include "cli/Commands.h"
 #include "cli/OptionTable.h"
+#include "cli/Printer.h"
 #include "cli/Report.h"
 
 const CommandRow kCommands[] = {
@@ -19,7 +20,12 @@ const CommandRow kCommands[] = {
      L"write-suffix does and records it. After a failed or cut-short run, run it again: an adapter that holds "
      L"what that run meant to write is recorded as provisioned, with nothing written (it settles it). The ledger "
      L"is locked only while it is read and written. Prints old-serial, new-serial and ledger-line, and "
-     L"settles-line when it settled an earlier run; on a console, a last PASSED or FAILED line."},
+     L"settles-line when it settled an earlier run, labelled-line when it printed a label; on a console, a last "
+     L"PASSED or FAILED line."},
+    {L"label", false, LabelCommand,
+     L"Prints again the label of the serial that LEDGER's provisioned row at line N gave out, with nothing sent "
+     L"to the adapter: for a jammed printer or a lost label. Records a labelled row. Prints serial, ledger-line "
+     L"and labelled-line."},
 };
 const size_t kCommandCount = sizeof kCommands / sizeof kCommands[0];
 
@@ -47,6 +53,35 @@ const OptionRow kOptions[] = {
      L"One JSON object instead: result, old_serial, new_serial, ledger_line, settles_line."},
     {L"provision", L"--wait", Takes::Text, L"SECONDS", L"60",
      L"How long to wait for another station's lock on the ledger (default 30, at most 600).",
+     [](const wchar_t* value) {
+         unsigned seconds;
+         return WaitSeconds(value, seconds);
+     },
+     L"a number of seconds from 0 to 600"},
+    {L"provision", L"--label", Takes::Path, L"TEMPLATE", L"labels\\adapter-label.zpl",
+     L"After a verified write, or a settled run (exit 0), fills this ZPL template with the adapter's values and "
+     L"prints it to --printer; records a labelled row. Placeholders: ${serial} ${old_serial} ${hardware} "
+     L"${firmware} ${reserved} ${channels} ${product} ${time} ${station} ${ledger_line}, and $$ for $."},
+    {L"provision", L"--printer", Takes::Path, L"TARGET", L"tcp:192.168.1.40",
+     L"Where the label goes: a printer's name (through the spooler, as a RAW document); a path with its folder "
+     L"(a file, to preview the label, or a shared printer such as \\\\host\\zebra); or tcp:HOST[:PORT], a "
+     L"networked printer (port 9100 by default).",
+     ValidNetworkTarget, L"a printer's name, a path, or tcp:HOST[:PORT] with a port from 1 to 65535"},
+    {L"label", L"LEDGER", Takes::Path, L"ledger", L"\\\\server\\line3\\adapters.csv",
+     L"The ledger the adapter was provisioned in."},
+    {L"label", L"--line", Takes::Text, L"N", L"12",
+     L"The line of the provisioned row, as provision printed it (ledger-line).",
+     [](const wchar_t* value) {
+         size_t line;
+         return LineNumber(value, line);
+     },
+     L"a line number from 1"},
+    {L"label", L"--label", Takes::Path, L"TEMPLATE", L"labels\\adapter-label.zpl", L"The ZPL template, as for provision."},
+    {L"label", L"--printer", Takes::Path, L"TARGET", L"tcp:192.168.1.40", L"Where the label goes, as for provision.",
+     ValidNetworkTarget, L"a printer's name, a path, or tcp:HOST[:PORT] with a port from 1 to 65535"},
+    {L"label", L"--json", Takes::Nothing, nullptr, nullptr,
+     L"One JSON object instead: result, serial, ledger_line, labelled_line."},
+    {L"label", L"--wait", Takes::Text, L"SECONDS", L"60", L"How long to wait for the ledger's lock, as for provision.",
      [](const wchar_t* value) {
          unsigned seconds;
          return WaitSeconds(value, seconds);

@@ -24,12 +24,14 @@
 //    it from another adapter that carries the same serial.
 // 6. Exit 8 only when the whole record is what a provisioned row wrote.
 #include "cli/ExitCodes.h"
+#include "cli/Label.h"
 #include "cli/Library.h"
 #include "cli/ProvisionRun.h"
 
 namespace {
 
 bool Prepare(Run& run);
+bool LabelFits(Run& run);
 bool Write(Run& run, Failure& written);
 int Conclude(Run& run, bool landed, const Failure& written, bool closed, const Failure& closing);
 
@@ -72,6 +74,10 @@ bool Prepare(Run& run)
     Failure& failure = run.failure;
     if (options.suffix != nullptr && !SuffixBytes(options.suffix, run.suffix, failure))
         return false;
+    if (options.labelTemplate != nullptr && !ReadLabelTemplate(options.labelTemplate, run.label, failure)) {
+        failure.what.Append(L"; nothing was sent to the adapter");
+        return false;
+    }
     if (!LoadDeviceLibrary(run.library, failure))
         return false;
     if (!(options.create ? run.file.CheckNew(options.ledger, failure) : run.file.Open(options.ledger, failure)))
@@ -80,6 +86,8 @@ bool Prepare(Run& run)
         return false;
     run.recordAsRead = WideToUtf8(RecordHex(run.adapter.info));
     run.outcome.oldSerial = run.adapter.Serial();
+    if (options.labelTemplate != nullptr && !LabelFits(run))
+        return false;
     if (options.create) {
         // What a new ledger would refuse, it refuses before it is made.
         Ledger blank;
@@ -88,6 +96,29 @@ bool Prepare(Run& run)
         if (!Choose(run, blank) || !run.file.Create(failure))
             return false;
         run.outcome.newSerial = CWideString();
+    }
+    return true;
+}
+
+// Whether the template holds this adapter's values, whichever serial the run
+// gives it: an unprintable value must not cost the adapter a serial. The
+// pool's suffixes are ASCII, as "00" is; the time and line are digits.
+bool LabelFits(Run& run)
+{
+    const char* suffixes[] = {"00", run.suffix.IsEmpty() ? "00" : run.suffix.GetString()};
+    LedgerRow row;
+    row.time = RowTime();
+    row.station = RowStation();
+    row.oldSerial = WideToUtf8(run.outcome.oldSerial);
+    CString zpl;
+    for (const CString& serial : {row.oldSerial, WideToUtf8(SerialWith(run.adapter.info, suffixes[0])),
+                                  WideToUtf8(SerialWith(run.adapter.info, suffixes[1]))}) {
+        row.newSerial = serial;
+        if (!FillLabel(run.label, LabelValuesOf(run.adapter.host, row, 1), run.options.labelTemplate, zpl,
+                       run.failure)) {
+            run.failure.what.Append(L"; nothing was sent to the adapter");
+            return false;
+        }
     }
     return true;
 }

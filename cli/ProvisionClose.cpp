@@ -106,5 +106,7 @@ bool Close(Run& run, bool landed, const Failure& written, Failure& closing)
     file.Remember();
     file.Unlock();
     outcome.ledgerLine = line;
+    if (landed)
+        run.provisionedRow = row;
     return true;
 }

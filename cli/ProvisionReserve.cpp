@@ -82,21 +82,12 @@ bool Reserve(Run& run, bool& done)
         ledger.Watch(WideToUtf8(SerialWith(run.adapter.info, wanted)));
     }
     outcome.result = L"ledger_error";
-    if (!run.file.Lock(run.options.waitSeconds, failure) || !run.file.Rewind(failure)) {
+    if (!run.file.Lock(run.options.waitSeconds, failure)) {
         if (failure.code == kLedgerBusy)
             outcome.result = L"ledger_busy";
         return false;
     }
-    if (!ledger.Parse(run.file, static_cast<size_t>(run.file.Size()))) {
-        if (ledger.ReadFailed())
-            failure = run.file.ReadFailure();
-        else
-            failure = {kLedgerUnusable,
-                       Words(L"the file ", Quoted(run.file.Path().GetString()), L" is not a ledger, so it was left as "
-                             L"it is: line ", Decimal(ledger.ProblemLine()), L": ", Ascii(ledger.Problem()))};
-        return false;
-    }
-    if (!run.file.CheckNotRewound(failure))
+    if (!ReadLedger(run.file, ledger, nullptr, failure) || !run.file.CheckNotRewound(failure))
         return false;
     outcome.result = nullptr;
 
@@ -128,6 +119,7 @@ bool Reserve(Run& run, bool& done)
             return false;
         }
         run.file.Remember();
+        run.provisionedRow = row;
         outcome.newSerial = outcome.oldSerial;
         outcome.haveNewSerial = true;
         outcome.ledgerLine = line;

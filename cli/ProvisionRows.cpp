@@ -9,23 +9,6 @@
 
 namespace {
 
-CString Now()
-{
-    SYSTEMTIME now{};
-    GetSystemTime(&now);
-    CString text;
-    text.Format("%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
-                now.wSecond);
-    return text;
-}
-
-CWideString Station()
-{
-    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
-    DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
-    return GetComputerNameW(name, &length) ? CWideString(name, length) : CWideString();
-}
-
 int HexDigit(char c)
 {
     if (c >= '0' && c <= '9')
@@ -77,8 +60,8 @@ bool Wrote(const LedgerEntryRow& row, const DeviceInfo& info, const CString& car
 LedgerRow RowOf(const char* event, const Run& run, const CWideString& newSerial, const CString& last)
 {
     LedgerRow row;
-    row.time = Now();
-    row.station = WideToUtf8(Station());
+    row.time = RowTime();
+    row.station = RowStation();
     row.event = event;
     row.oldSerial = WideToUtf8(run.outcome.oldSerial);
     row.newSerial = WideToUtf8(newSerial);
@@ -88,21 +71,6 @@ LedgerRow RowOf(const char* event, const Run& run, const CWideString& newSerial,
     row.record = run.recordAsRead;
     row.exitCode = last;
     return row;
-}
-
-// The row as a line of the ledger, of its `columns`.
-bool RowText(const LedgerRow& row, size_t columns, CString& text, Failure& failure)
-{
-    if (LedgerRowText(row, columns, text))
-        return true;
-    failure = {kLedgerUnusable,
-               Words(L"a field of the ", Ascii(row.event.GetString()), L" row cannot be written to a ledger")};
-    return false;
-}
-
-CWideString RowWords(const LedgerRow& row)
-{
-    return Words(Ascii(row.event.GetString()), L" ", Utf8ToWide(row.newSerial), L" at ", Ascii(row.time.GetString()));
 }
 
 // "the provisioned row at line 3 (2026-12-09T09:14:03Z, station LINE-1)",

@@ -7,6 +7,7 @@
 #include "cli/Adapter.h"
 #include "cli/Commands.h"
 #include "cli/LedgerFile.h"
+#include "label/Template.h"
 #include "ledger/Ledger.h"
 
 // What the run came to, for the JSON object and the verdict.
@@ -18,6 +19,8 @@ struct Outcome {
     bool haveReadBackSerial = false;
     size_t ledgerLine = 0;   // 0: none
     size_t settlesLine = 0;  // a reserved row this run found written after all
+    bool labelAsked = false;  // --label
+    size_t labelledLine = 0;  // the labelled row, once the label was printed
 };
 
 // One run's state, from step to step.
@@ -42,6 +45,8 @@ struct Run {
     size_t lostLine = 0;              // the reserved row someone saved over, if anyone did
     LedgerEntryRow givenMeanwhile;    // a provisioned row that gave this run's serial out meanwhile
     LedgerEntryRow readBackGiven;     // a provisioned row that gave out the serial read back
+    LabelTemplate label;              // with --label
+    LedgerRow provisionedRow;         // the row that gave the adapter its serial, once written
 };
 
 // The whole run, its steps in the order Provision.cpp argues for; the exit
@@ -49,6 +54,8 @@ struct Run {
 int Provisioned(Run& run);
 // The serial for an adapter provisioned afresh (ProvisionReserve.cpp).
 bool Choose(Run& run, const Ledger& ledger);
+// After exit 0: the label printed and its row written (ProvisionVerdict.cpp).
+int Labelled(Run& run);
 // The first locked step (ProvisionReserve.cpp).
 bool Reserve(Run& run, bool& done);
 // The second locked step (ProvisionClose.cpp).
@@ -59,8 +66,6 @@ CWideString Json(const Outcome& outcome);
 // The ledger's rows and what messages say of them (ProvisionRows.cpp).
 bool Wrote(const LedgerEntryRow& row, const DeviceInfo& info, const CString& carried);
 LedgerRow RowOf(const char* event, const Run& run, const CWideString& newSerial, const CString& last);
-bool RowText(const LedgerRow& row, size_t columns, CString& text, Failure& failure);
-CWideString RowWords(const LedgerRow& row);
 CWideString Cited(const wchar_t* event, const LedgerEntryRow& row);
 CWideString SerialWith(const DeviceInfo& info, const char suffix[2]);
 CWideString WhyTaken(const Ledger& ledger, const CWideString& serial);

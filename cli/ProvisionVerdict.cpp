@@ -2,6 +2,7 @@
 // on a console the last PASSED or FAILED line.
 #include "cli/Console.h"
 #include "cli/ExitCodes.h"
+#include "cli/Label.h"
 #include "cli/ProvisionRun.h"
 
 CWideString Json(const Outcome& outcome)
@@ -20,7 +21,37 @@ CWideString Json(const Outcome& outcome)
         json.Null(L"ledger_line");
     if (outcome.settlesLine > 0)
         json.Number(L"settles_line", outcome.settlesLine);
+    if (outcome.labelledLine > 0)
+        json.Number(L"labelled_line", outcome.labelledLine);
+    else if (outcome.labelAsked)
+        json.Null(L"labelled_line");
     return json.Done();
+}
+
+// The label after a run that ended well: a verified write, or a settled
+// earlier run. Whatever becomes of it, the adapter keeps its serial.
+int Labelled(Run& run)
+{
+    const ProvisionOptions& options = run.options;
+    Outcome& outcome = run.outcome;
+    Failure& failure = run.failure;
+    constexpr unsigned kLeastWait = 30;  // as for the closing row: giving up loses the labelled row
+    const unsigned wait = options.waitSeconds > kLeastWait ? options.waitSeconds : kLeastWait;
+    CString zpl;
+    if (FillLabel(run.label, LabelValuesOf(run.adapter.host, run.provisionedRow, outcome.ledgerLine),
+                  options.labelTemplate, zpl, failure) &&
+        PrintAndRecord(zpl, options.printer, run.file, wait, run.provisionedRow, outcome.labelledLine, failure))
+        return kSuccess;
+    const bool printed = failure.code != kLabelNotPrinted && failure.code != kLabelRefused;
+    failure.what = Words(L"the adapter was provisioned: its serial is now ", outcome.newSerial, L", ledger line ",
+                         Decimal(outcome.ledgerLine), printed ? L"; " : L"; but ", failure.what);
+    if (!printed) {
+        failure.code = kLabelNotPrinted;
+        failure.what.Append(Words(L". Print it with: varnock-cli label ", Quoted(options.ledger), L" --line ",
+                                  Decimal(outcome.ledgerLine), L" --label ", Quoted(options.labelTemplate),
+                                  L" --printer ", Quoted(options.printer)));
+    }
+    return failure.code;
 }
 
 int Provision(const ProvisionOptions& options)
@@ -28,7 +59,10 @@ int Provision(const ProvisionOptions& options)
     Outcome outcome;
     Failure failure;
     Run run(options, outcome, failure);
+    outcome.labelAsked = options.labelTemplate != nullptr;
     int code = Provisioned(run);
+    if (code == kSuccess && outcome.labelAsked)
+        code = Labelled(run);
     if (code == kSuccess) {
         CWideString out = options.json ? Json(outcome)
                                        : Words(L"old-serial: ", outcome.oldSerial, L"\r\nnew-serial: ",
@@ -36,6 +70,8 @@ int Provision(const ProvisionOptions& options)
                                                L"\r\n");
         if (!options.json && outcome.settlesLine > 0)
             out.Append(Words(L"settles-line: ", Decimal(outcome.settlesLine), L"\r\n"));
+        if (!options.json && outcome.labelledLine > 0)
+            out.Append(Words(L"labelled-line: ", Decimal(outcome.labelledLine), L"\r\n"));
         code = Finish(out, Words(L"the adapter was provisioned: its serial is now ", outcome.newSerial,
                                  L", ledger line ", Decimal(outcome.ledgerLine)));
     } else {
@@ -44,13 +80,16 @@ int Provision(const ProvisionOptions& options)
             WriteText(Stream::Out, Json(outcome));
     }
 
+    const CWideString labelled =
+        outcome.labelledLine > 0 ? Words(L"; label printed, line ", Decimal(outcome.labelledLine)) : CWideString();
     if (code == kSuccess && outcome.settlesLine > 0) {
         WriteVerdict(true, Words(L"PASSED: ", outcome.newSerial, L" was written by the run at line ",
                                  Decimal(outcome.settlesLine), L" after all (settles line ",
-                                 Decimal(outcome.settlesLine), L"; ledger line ", Decimal(outcome.ledgerLine), L")"));
+                                 Decimal(outcome.settlesLine), L"; ledger line ", Decimal(outcome.ledgerLine),
+                                 labelled, L")"));
     } else if (code == kSuccess) {
         WriteVerdict(true, Words(L"PASSED: ", outcome.oldSerial, L" is now ", outcome.newSerial, L" (ledger line ",
-                                 Decimal(outcome.ledgerLine), L")"));
+                                 Decimal(outcome.ledgerLine), labelled, L")"));
     } else {
         const wchar_t* state = L"nothing was written to the adapter";
         if (code == kWriteFailed || code == kReadBackFailed)
@@ -59,6 +98,8 @@ int Provision(const ProvisionOptions& options)
             state = L"the adapter was written; see the message above";
         else if (code == kAlreadyProvisioned)
             state = L"this adapter was provisioned before; nothing was written";
+        else if (code == kLabelNotPrinted)
+            state = L"the adapter was provisioned, but its label was not printed; see the message above";
         WriteVerdict(false, Words(L"FAILED (exit ", Decimal(static_cast<size_t>(code)), L"): ", state));
     }
     return code;

@@ -8,6 +8,7 @@ const char kEventReserved[] = "reserved";
 const char kEventProvisioned[] = "provisioned";
 const char kEventFailed[] = "failed";
 const char kEventSeen[] = "seen";
+const char kEventLabelled[] = "labelled";
 
 namespace {
 
@@ -32,8 +33,8 @@ private:
 // Every row takes its serials; how, its event says. Only a provisioned row
 // gives a serial out, and only a reserved row reserves one: a failed row
 // closes its run's reservation, and any other serial in a row (an old_serial,
-// a read-back, an event this build does not know, a failed row with no
-// reservation of its own) is seen.
+// a read-back, a labelled row's, an event this build does not know, a failed
+// row with no reservation of its own) is seen.
 void TakeRow(TakenSerials& taken, const ReadRow& row)
 {
     taken.NoteSeen(row.Bytes(kOldSerialField), row.Is(kEventField, kEventSeen));

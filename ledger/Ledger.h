@@ -28,8 +28,10 @@ struct LedgerRow {
 
 // A run reserves its serial before it writes, then closes the reservation:
 // provisioned (written and checked, or settled later) or failed. A seen row
-// names a serial an adapter read back after a failed write.
-extern const char kEventReserved[], kEventProvisioned[], kEventFailed[], kEventSeen[];
+// names a serial an adapter read back after a failed write. A labelled row
+// says a label was printed for a provisioned row's serial (its last column:
+// where to); it takes nothing that row did not.
+extern const char kEventReserved[], kEventProvisioned[], kEventFailed[], kEventSeen[], kEventLabelled[];
 
 // What a new ledger file starts with: the byte order mark, the header, CRLF.
 CString LedgerStart();
@@ -43,6 +45,9 @@ CString LedgerStart();
 [[nodiscard]] bool LedgerRowText(const LedgerRow& row, size_t columns, CString& text);
 // The same for a new ledger: this build's columns.
 [[nodiscard]] inline bool LedgerRowText(const LedgerRow& row, CString& text) { return LedgerRowText(row, 0, text); }
+// Field `index` of a row as read (the file's column order) into `row`;
+// false for a column past this build's.
+bool SetLedgerRowField(LedgerRow& row, size_t index, const char* bytes, size_t length);
 
 // Receives every complete field of a ledger being read (tests and the fuzzer
 // check the rows' contents through it). `line` is the row's first line.

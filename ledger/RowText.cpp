@@ -92,3 +92,10 @@ bool LedgerRowText(const LedgerRow& row, size_t columns, CString& text)
     std::free(line);
     return true;
 }
+
+bool SetLedgerRowField(LedgerRow& row, size_t index, const char* bytes, size_t length)
+{
+    if (index >= kKnownColumns) return false;
+    row.*kLedgerColumns[index].row = CString(bytes, length);
+    return true;
+}

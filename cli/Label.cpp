@@ -1,0 +1,99 @@
+#include "cli/Label.h"
+
+#include "cli/ExitCodes.h"
+#include "cli/Printer.h"
+
+bool ReadLabelTemplate(const wchar_t* path, LabelTemplate& label, Failure& failure)
+{
+    failure.code = kLabelRefused;
+    const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        failure.what = Words(L"the label template ", Quoted(path), L" cannot be opened: ", WindowsError(GetLastError()));
+        return false;
+    }
+    LARGE_INTEGER size{};
+    CString bytes;
+    bool read = GetFileSizeEx(file, &size) != 0;
+    DWORD error = read ? 0 : GetLastError();
+    if (read && static_cast<unsigned long long>(size.QuadPart) > kLongestTemplate) {
+        CloseHandle(file);
+        failure.what = Words(L"the label template ", Quoted(path), L" is over ", Decimal(kLongestTemplate >> 20),
+                             L" MB, so it is no label template");
+        return false;
+    }
+    if (read && size.QuadPart > 0) {
+        char* room = new char[static_cast<size_t>(size.QuadPart)];
+        DWORD got = 0;
+        read = ReadFile(file, room, static_cast<DWORD>(size.QuadPart), &got, nullptr) && got == size.QuadPart;
+        error = read ? 0 : GetLastError();
+        bytes = CString(room, got);
+        delete[] room;
+    }
+    CloseHandle(file);
+    if (!read) {
+        failure.what = Words(L"the label template ", Quoted(path), L" cannot be read: ", WindowsError(error));
+        return false;
+    }
+    if (!label.Parse(bytes.GetString(), static_cast<size_t>(bytes.GetLength()))) {
+        failure.what = Words(L"the label template ", Quoted(path), L", ", Utf8ToWide(label.Problem()));
+        return false;
+    }
+    return true;
+}
+
+LabelValues LabelValuesOf(ConsoleHost& texts, const LedgerRow& row, size_t line)
+{
+    LabelValues values;
+    values.text[kLabelSerial] = row.newSerial;
+    values.text[kLabelOldSerial] = row.oldSerial;
+    values.text[kLabelHardware] = WideToUtf8(Shown(texts.hardwareVersion));
+    values.text[kLabelFirmware] = WideToUtf8(Shown(texts.firmwareVersion));
+    values.text[kLabelReserved] = WideToUtf8(Shown(texts.reservedValue));
+    values.text[kLabelChannels] = WideToUtf8(Shown(texts.channelCount));
+    values.text[kLabelProduct] = WideToUtf8(Shown(texts.productName));
+    values.text[kLabelTime] = row.time;
+    values.text[kLabelStation] = row.station;
+    values.text[kLabelLedgerLine] = WideToUtf8(Decimal(line));
+    return values;
+}
+
+bool FillLabel(LabelTemplate& label, const LabelValues& values, const wchar_t* path, CString& zpl, Failure& failure)
+{
+    if (label.Fill(values, zpl))
+        return true;
+    failure = {kLabelRefused, Words(L"the label template ", Quoted(path), L" cannot hold this adapter's values: ",
+                                    Utf8ToWide(label.Problem()))};
+    return false;
+}
+
+bool PrintAndRecord(const CString& zpl, const wchar_t* printer, LedgerFile& file, unsigned waitSeconds,
+                    const LedgerRow& provisioned, size_t& labelledLine, Failure& failure)
+{
+    CWideString why;
+    if (!SendLabel(printer, zpl, Words(L"Varnock label ", Utf8ToWide(provisioned.newSerial)), why)) {
+        failure = {kLabelNotPrinted, Words(L"the label was not printed: ", why)};
+        return false;
+    }
+    // The labelled row, after whatever other stations appended meanwhile.
+    LedgerRow row = provisioned;
+    row.time = RowTime();
+    row.station = RowStation();
+    row.event = kEventLabelled;
+    row.exitCode = WideToUtf8(CWideString(printer, wcslen(printer)));
+    Ledger ledger;
+    CString text;
+    const bool recorded = file.Lock(waitSeconds, failure) && ReadLedger(file, ledger, nullptr, failure) &&
+                          file.CheckNotRewound(failure) && RowText(row, ledger.Columns(), text, failure) &&
+                          file.Append(ledger.Completion() + text, ledger.NextLine(), RowWords(row), failure);
+    if (recorded) {
+        file.Remember();
+        labelledLine = ledger.NextLine();
+    }
+    file.Unlock();
+    if (!recorded)
+        failure = {kOutputFailed, Words(L"the label was printed to ", Quoted(printer),
+                                        L", but its labelled row could not be written to the ledger: ",
+                                        failure.what)};
+    return recorded;
+}
