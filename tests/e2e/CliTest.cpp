@@ -1,12 +1,15 @@
 // varnock-cli.exe as a script runs it: arguments in, stdout and stderr to
 // files, the exit code, and what reached the adapter (the call log and the
 // image's bytes) and the ledger (its bytes, parsed as CSV).
+#include <winsock2.h>  // before windows.h, which would take the older one
+
 #include "VarnockTest.h"
 #include "tests/support/LedgerFixture.h"
 
 #include <algorithm>
 #include <functional>
 #include <set>
+#include <thread>
 
 namespace e2e {
 namespace {
@@ -704,6 +707,7 @@ struct Step {
     size_t settles = 0;     // the reserved row a run found written after all: nothing is sent
     std::optional<Record> image = {};  // the adapter's record before the step
     std::function<std::string(const std::string&)> edit = {};  // what a person does to the ledger first
+    std::string printed = {};  // what reached @printed.zpl: the label; empty: nothing
 };
 struct Scenario {
     const char* name;
@@ -712,6 +716,24 @@ struct Scenario {
     std::vector<std::string> rows;  // every row afterwards, "event,old_serial,new_serial,exit_code"
 };
 void PrintTo(const Scenario& scenario, std::ostream* os) { *os << scenario.name; }
+
+// Label templates in the test's folder: one a line could have (a byte order
+// mark, ^CI28, hex escapes), and two that are refused.
+const std::pair<const wchar_t*, std::string> kTemplates[] = {
+    {L"label.zpl", kBom + "^XA^CI28\r\n^FO20,20^A0N,60,60^FH^FD${serial}^FS\r\n"
+                   "^FO20,90^FH^FD${product} ${hardware} ${firmware}, line ${ledger_line}, was ${old_serial}^FS\r\n"
+                   "^FO400,20^BQN,2,4^FH^FDQA,${serial}^FS^XZ\r\n"},
+    {L"unknown.zpl", "^XA\r\n^FD${serial} ${colour}^FS^XZ\r\n"},
+    {L"ascii.zpl", "^XA^FD${serial}^FS^XZ\r\n"},
+};
+// label.zpl, filled.
+std::string Label(const std::string& serial, size_t line, const std::string& old = "VN240017")
+{
+    return "^XA^CI28\r\n^FO20,20^A0N,60,60^FH^FD" + serial + "^FS\r\n^FO20,90^FH^FDVirtual CAN V2.0 0213, line " +
+           std::to_string(line) + ", was " + old + "^FS\r\n^FO400,20^BQN,2,4^FH^FDQA," + serial + "^FS^XZ\r\n";
+}
+const std::vector<std::wstring> kLabelled = {L"--label", L"@label.zpl", L"--printer", L"@printed.zpl"};
+const std::wstring kPortRefusing = L"tcp:127.0.0.1:1";
 
 // The ledger's first `lines` lines, as an editor opened earlier saves it.
 std::string FirstLines(const std::string& ledger, size_t lines)
@@ -818,6 +840,31 @@ const Scenario kScenarios[] = {
        std::nullopt, [](const std::string&) { return kGone; }},
       {0, {L"--new"}, {}, 11, "", "where this station wrote to one before"}},
      {}},
+    // A template refused, or one that cannot hold a value: before anything
+    // is reserved, so no serial is lost. A label only after exit 0.
+    {"ABadTemplateCostsNoSerial",
+     kEmptyLedger,
+     {{0, {L"--label", L"@unknown.zpl", L"--printer", L"@printed.zpl"}, {}, 16, "",
+       "unknown.zpl\", line 2, column 14: unknown placeholder ${\"colour\"}", 0, FactoryRecord()},
+      {0, {L"--suffix", L"中", L"--label", L"@ascii.zpl", L"--printer", L"@printed.zpl"}, {}, 16, "",
+       "line 1, column 7: ${serial} is \"VN2400\xE4\xB8\xAD\", which is not ASCII"},
+      {0, {L"--suffix", L"中", L"--label", L"@label.zpl", L"--printer", L"@printed.zpl"}, {{L"VADAPTER_FAIL_WRITE", L"1"}},
+       6, "", "keeps VN2400\xE4\xB8\xAD reserved"},
+      {0, kLabelled, {}, 0, "VN240001", "", 0, std::nullopt, {}, Label("VN240001", 5)}},
+     {"reserved,VN240017,VN2400\xE4\xB8\xAD,", "failed,VN240017,VN2400\xE4\xB8\xAD,6", "reserved,VN240017,VN240001,",
+      "provisioned,VN240017,VN240001,", "labelled,VN240017,VN240001,@printed.zpl"}},
+    // A printer that refuses: the adapter keeps its serial, the ledger no
+    // labelled row; a settled run prints its label too.
+    {"APrinterRefusesThenASettledRunIsLabelled",
+     kEmptyLedger,
+     {{0, {L"--label", L"@label.zpl", L"--printer", kPortRefusing}, {}, 15, "VN240001",
+       "the adapter was provisioned: its serial is now VN240001, ledger line 3; but the label was not printed: could "
+       "not connect to 127.0.0.1 port 1"},
+      {1, kLabelled, {{L"VADAPTER_FAIL_READ_AFTER_WRITE", L"1"}}, 7, "VN240002", "could not be read back"},
+      {1, kLabelled, {}, 0, "VN240002", "", 4, std::nullopt, {}, Label("VN240002", 6, "VN240002")}},
+     {"reserved,VN240017,VN240001,", "provisioned,VN240017,VN240001,", "reserved,VN240017,VN240002,",
+      "failed,VN240017,VN240002,7", "provisioned,VN240002,VN240002,settles line 4",
+      "labelled,VN240002,VN240002,@printed.zpl"}},
     {"PoolOfOneUsedUp",
      kEmptyLedger,
      {{0, {L"--pool", L"05-05"}, {}, 0, "VN240005", ""},
@@ -850,6 +897,9 @@ TEST_P(Provision, AdapterAfterAdapterOnOneLedger)
     const std::wstring ledger = Path(L"ledger.csv");
     if (scenario.ledger)
         WriteFileBytes(ledger, std::vector<uint8_t>(scenario.ledger->begin(), scenario.ledger->end()));
+    for (const auto& [name, bytes] : kTemplates)
+        WriteFileBytes(Path(name), std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    const std::wstring printed = Path(L"printed.zpl");
     for (size_t i = 0; i < scenario.steps.size(); ++i) {
         const Step& step = scenario.steps[i];
         SCOPED_TRACE("step " + std::to_string(i + 1));
@@ -866,6 +916,8 @@ TEST_P(Provision, AdapterAfterAdapterOnOneLedger)
                 WriteFileBytes(ledger, std::vector<uint8_t>(edited.begin(), edited.end()));
         }
         const std::string serialBefore = Exists(image) ? SerialIn(image) : "VN240017";
+        DeleteFileW(printed.c_str());
+        const bool labels = std::count(step.arguments.begin(), step.arguments.end(), L"--label") != 0;
         const std::vector<uint8_t> ledgerBefore = ReadFileBytes(ledger);
         std::vector<std::wstring> arguments = {L"provision", L"@ledger.csv"};
         arguments.insert(arguments.end(), step.arguments.begin(), step.arguments.end());
@@ -877,17 +929,20 @@ TEST_P(Provision, AdapterAfterAdapterOnOneLedger)
         const bool wrote = std::any_of(calls.begin(), calls.end(), [](const auto& c) { return c.op == "write"; });
         const std::vector<uint8_t> ledgerAfter = ReadFileBytes(ledger);
         if (step.exitCode == 0) {
-            // The closing row is the ledger's last line.
+            // The closing row is the ledger's last line, or the labelled row after it.
             const auto lines = std::count(ledgerAfter.begin(), ledgerAfter.end(), '\n');
             EXPECT_EQ(run.out, "old-serial: " + serialBefore + "\r\nnew-serial: " + step.newSerial +
-                                   "\r\nledger-line: " + std::to_string(lines) + "\r\n" +
-                                   (step.settles != 0 ? "settles-line: " + std::to_string(step.settles) + "\r\n" : ""));
+                                   "\r\nledger-line: " + std::to_string(lines - (labels ? 1 : 0)) + "\r\n" +
+                                   (step.settles != 0 ? "settles-line: " + std::to_string(step.settles) + "\r\n" : "") +
+                                   (labels ? "labelled-line: " + std::to_string(lines) + "\r\n" : ""));
         } else {
             EXPECT_EQ(run.out, "");
         }
         EXPECT_EQ(SerialIn(image), step.newSerial.empty() ? serialBefore : step.newSerial);
         const bool sends = (step.exitCode == 0 && step.settles == 0) || step.exitCode == 6 || step.exitCode == 7 ||
-                           step.exitCode == 14;
+                           step.exitCode == 14 || step.exitCode == 15;
+        const std::vector<uint8_t> label = ReadFileBytes(printed);
+        EXPECT_EQ(std::string(label.begin(), label.end()), step.printed);
         EXPECT_EQ(wrote, sends);
         // Nothing sent, nothing recorded.
         if (!sends && step.settles == 0) {
@@ -903,8 +958,12 @@ TEST_P(Provision, AdapterAfterAdapterOnOneLedger)
     const std::vector<uint8_t> bytes = ReadFileBytes(ledger);
     ASSERT_TRUE(ParseLedger(std::string(bytes.begin(), bytes.end()), rows, problem)) << problem;
     std::vector<std::string> events;
-    for (const auto& row : rows)
+    const std::string folder = Utf8(m_directory) + "\\";
+    for (auto& row : rows) {
+        if (row[9].rfind(folder, 0) == 0)
+            row[9] = "@" + row[9].substr(folder.size());  // a labelled row's printer in the test's folder
         events.push_back(row[2] + "," + row[3] + "," + row[4] + "," + row[9]);
+    }
     EXPECT_EQ(events, scenario.rows);
 }
 
@@ -1110,6 +1169,131 @@ TEST_F(Stations, LedgerSavedOverDuringTheWrite)
                                 .Wait();
         EXPECT_EQ(next.exitCode, 0u) << next.err;
     }
+}
+
+// A networked label printer: one connection on a port of its own, and what
+// arrives until the sender closes.
+class PortPrinter {
+public:
+    PortPrinter()
+    {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        m_listening = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int size = sizeof address;
+        if (bind(m_listening, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(m_listening, 1) != 0 ||
+            getsockname(m_listening, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            return;
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] {
+            fd_set ready;
+            FD_ZERO(&ready);
+            FD_SET(m_listening, &ready);
+            timeval wait = {30, 0};
+            if (select(0, &ready, nullptr, nullptr, &wait) != 1)
+                return;
+            const SOCKET taken = accept(m_listening, nullptr, nullptr);
+            const DWORD limit = 30000;
+            setsockopt(taken, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
+            char piece[4096];
+            for (int got; (got = recv(taken, piece, sizeof piece, 0)) > 0;)
+                m_bytes.append(piece, static_cast<size_t>(got));
+            closesocket(taken);
+        });
+    }
+    ~PortPrinter()
+    {
+        closesocket(m_listening);
+        if (m_thread.joinable())
+            m_thread.join();
+        WSACleanup();
+    }
+    std::wstring Target() const { return L"tcp:127.0.0.1:" + std::to_wstring(m_port); }
+    std::string Received()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_bytes;
+    }
+
+private:
+    SOCKET m_listening = INVALID_SOCKET;
+    unsigned m_port = 0;
+    std::thread m_thread;
+    std::string m_bytes;
+};
+
+using Labels = CliTest;
+
+// One adapter's label through each kind of target, and a label that failed
+// to print printed afterwards from its row: every time the same bytes, and
+// a labelled row only for a label that went out.
+TEST_F(Labels, ThroughEachTargetAndAgainAfterAFailure)
+{
+    for (const auto& [name, bytes] : kTemplates)
+        WriteFileBytes(Path(name), std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    WriteFileBytes(Path(L"ledger.csv"), std::vector<uint8_t>(kEmptyLedger.begin(), kEmptyLedger.end()));
+    const auto printed = [&] {
+        const std::vector<uint8_t> bytes = ReadFileBytes(Path(L"printed.zpl"));
+        return std::string(bytes.begin(), bytes.end());
+    };
+    const std::string zhong = "VN2400\xE4\xB8\xAD";
+    CliRun run = Run({L"provision", L"@ledger.csv", L"--suffix", L"中", L"--label", L"@label.zpl", L"--printer",
+                      L"@printed.zpl"},
+                     On(Path(L"adapter-0.bin"), Path(L"calls-0.log")));
+    ASSERT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_EQ(printed(), Label(zhong, 3));
+
+    // Printing again sends nothing to any adapter.
+    const Environment station = On(Path(L"adapter-9.bin"), Path(L"calls-9.log"));
+    PortPrinter port;
+    run = Run({L"label", L"@ledger.csv", L"--line", L"3", L"--label", L"@label.zpl", L"--printer", port.Target()}, station);
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_EQ(run.out, "serial: " + zhong + "\r\nledger-line: 3\r\nlabelled-line: 5\r\n");
+    EXPECT_EQ(port.Received(), Label(zhong, 3));
+
+    // A printer that refuses: provisioned all the same, and told how to print it.
+    run = Run({L"provision", L"@ledger.csv", L"--label", L"@label.zpl", L"--printer", kPortRefusing},
+              On(Path(L"adapter-1.bin"), Path(L"calls-1.log")));
+    EXPECT_EQ(run.exitCode, 15u);
+    EXPECT_EQ(SerialIn(Path(L"adapter-1.bin")), "VN240001");
+    EXPECT_NE(run.err.find("; but the label was not printed: could not connect to 127.0.0.1 port 1: "),
+              std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(". Print it with: varnock-cli label \"" + Utf8(Path(L"ledger.csv")) +
+                           "\" --line 7 --label \"" + Utf8(Path(L"label.zpl")) + "\" --printer \"tcp:127.0.0.1:1\"\r\n"),
+              std::string::npos) << run.err;
+    run = Run({L"label", L"@ledger.csv", L"--line", L"7", L"--label", L"@label.zpl", L"--printer", L"@printed.zpl"},
+              station);
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_EQ(printed(), Label("VN240001", 7));
+
+    // Only a provisioned row has a label.
+    for (const auto& [line, why] : {std::pair<const wchar_t*, const char*>{L"2", "line 2 is a reserved row for "},
+                                    {L"4", "line 4 is a labelled row for "},
+                                    {L"1", "line 1 of the ledger is its header"},
+                                    {L"99", "no row of the ledger starts on line 99; its rows end before line 9"}}) {
+        run = Run({L"label", L"@ledger.csv", L"--line", line, L"--label", L"@label.zpl", L"--printer",
+                   L"@printed.zpl"}, station);
+        EXPECT_EQ(run.exitCode, 16u);
+        EXPECT_NE(run.err.find(why), std::string::npos) << run.err;
+    }
+
+    EXPECT_TRUE(ReadCallLog(Path(L"calls-9.log")).empty());
+    std::vector<std::vector<std::string>> rows;
+    std::string problem;
+    const std::vector<uint8_t> bytes = ReadFileBytes(Path(L"ledger.csv"));
+    ASSERT_TRUE(ParseLedger(std::string(bytes.begin(), bytes.end()), rows, problem)) << problem;
+    std::vector<std::string> events;
+    for (const auto& row : rows)
+        events.push_back(row[2] + "," + row[4] + "," + row[9]);
+    EXPECT_EQ(events, (std::vector<std::string>{
+                          "reserved," + zhong + ",", "provisioned," + zhong + ",",
+                          "labelled," + zhong + "," + Utf8(Path(L"printed.zpl")),
+                          "labelled," + zhong + "," + Utf8(port.Target()), "reserved,VN240001,",
+                          "provisioned,VN240001,", "labelled,VN240001," + Utf8(Path(L"printed.zpl"))}));
 }
 
 }  // namespace
