@@ -234,9 +234,9 @@ fi
 check_zip() {  # <zip> <objdump>
     local zip=${1##*/} unpacked=$tmp/${1##*/} top file entries=()
     top=${zip%.zip}
-    [ "$(unzip -Z1 "$1")" = "$(printf "$top/%s\n" README.txt Varnock.exe varnock-cli.exe \
+    [ "$(unzip -Z1 "$1")" = "$(printf "$top/%s\n" README.txt Varnock.exe labels/adapter-label.zpl varnock-cli.exe \
         virtual-adapter/Qelvo_CAN.dll virtual-adapter/README.txt)" ] ||
-        die "$zip does not hold exactly the five files it ships: $(unzip -Z1 "$1" | tr '\n' ' ')"
+        die "$zip does not hold exactly the six files it ships: $(unzip -Z1 "$1" | tr '\n' ' ')"
     unzip -q "$1" -d "$unpacked"
     entries=("$unpacked/$top/Varnock.exe=gui" "$unpacked/$top/varnock-cli.exe=console"
         "$unpacked/$top/virtual-adapter/Qelvo_CAN.dll=dll")
