@@ -54,7 +54,7 @@ inline constexpr ExitCodeWords kExitCodeWords[] = {
     {kLedgerUnusable, "provision: no ledger there",
      ", or it cannot be read or written, is not a ledger, or went back in time"},
     {kLibraryMissing, "Qelvo_CAN.dll could not be loaded", " from this program's folder"},
-    {kOutputFailed, "the output, or provision's closing ledger row, could not be written",
+    {kOutputFailed, "the output, or a closing or labelled ledger row, could not be written",
      "; the message says what was done before"},
     {kAbnormalEnd, "ended abnormally",
      " (out of memory, an abort or a crash); the adapter may have been written (provision: run it again, which "
