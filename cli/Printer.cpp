@@ -26,8 +26,19 @@ HMODULE SystemLibrary(const wchar_t* name)
     if (length == 0 || length + 1 + std::wcslen(name) >= MAX_PATH)
         return nullptr;
     path[length] = L'\\';
-    std::wcscpy(path + length + 1, name);
+    for (size_t i = 0;; ++i)
+        if ((path[length + 1 + i] = name[i]) == L'\0')
+            break;
     return LoadLibraryW(path);
+}
+
+// The first `c` in `text`, or nullptr (what wcschr does, without importing it).
+const wchar_t* Find(const wchar_t* text, wchar_t c)
+{
+    for (; *text != L'\0'; ++text)
+        if (*text == c)
+            return text;
+    return nullptr;
 }
 
 bool IsSeparator(wchar_t c)
@@ -43,12 +54,12 @@ bool NetworkTarget(const wchar_t* target, CWideString& host, CWideString& port)
     const wchar_t* portAt = nullptr;
     if (*rest == L'[') {
         ++rest;
-        hostEnd = std::wcschr(rest, L']');
+        hostEnd = Find(rest, L']');
         if (hostEnd == nullptr || (hostEnd[1] != L'\0' && hostEnd[1] != L':'))
             return false;
         portAt = hostEnd[1] == L':' ? hostEnd + 2 : nullptr;
     } else {
-        const wchar_t* colon = std::wcschr(rest, L':');
+        const wchar_t* colon = Find(rest, L':');
         hostEnd = colon != nullptr ? colon : rest + std::wcslen(rest);
         portAt = colon != nullptr ? colon + 1 : nullptr;
     }
