@@ -2,6 +2,8 @@
 // templates and values that are refused before anything is sent.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "label/Template.h"
@@ -90,6 +92,28 @@ TEST(LabelTemplate, FillsOrRefuses)
             EXPECT_EQ(label.Problem().Bytes().substr(0, c.problem.size()), c.problem);
         }
     }
+}
+
+// The example the zips carry takes any adapter's values: a serial in Chinese,
+// a product name with the label language's prefixes in it.
+TEST(LabelTemplate, TheZipsExampleTakesAnyValues)
+{
+#ifndef VARNOCK_EXAMPLE_LABEL
+    GTEST_SKIP() << "read where the sources are: natively";
+#else
+    std::ifstream file(VARNOCK_EXAMPLE_LABEL, std::ios::binary);
+    std::stringstream bytes;
+    bytes << file.rdbuf();
+    const std::string text = bytes.str();
+    LabelTemplate label;
+    ASSERT_TRUE(label.Parse(text.data(), text.size())) << label.Problem().Bytes();
+    CString zpl;
+    ASSERT_TRUE(label.Fill(Values("VN2400" + kZhong, "CAN ^2~"), zpl)) << label.Problem().Bytes();
+    const std::string sent = zpl.Bytes();
+    for (const std::string& part : {"^FH^FDVN2400" + kZhong + "^FS", "^FH^FDQA,VN2400" + kZhong + "^FS",
+                                    std::string("^FH^FDCAN _5E2_7E^FS"), std::string("^FH^FDHW V2.0   FW V2.13^FS")})
+        EXPECT_NE(sent.find(part), std::string::npos) << part;
+#endif
 }
 
 }  // namespace
