@@ -92,27 +92,52 @@ ProvisionFigures RunProvision(const std::wstring& folder, const std::wstring& im
     const std::string expected = Format("old-serial: VN240017\r\nnew-serial: %s\r\nledger-line: %d\r\n",
                                         kProvisionedSerial, kLedgerLines + 2);
 
+    // A label as a line's might be, printed to a file: the label's own cost,
+    // without a printer's.
+    const std::wstring labelTemplate = L"varnock-bench-" + std::to_wstring(GetCurrentProcessId()) + L".zpl";
+    const std::wstring labelOut = L".\\varnock-bench-" + std::to_wstring(GetCurrentProcessId()) + L"-label.zpl";
+    RemoveOnFailure(temp + labelTemplate);
+    RemoveOnFailure(temp + labelOut.substr(2));
+    const std::string templateBytes =
+        "^XA\r\n^CI28\r\n^PW400\r\n^LL200\r\n^FO16,16^A0N,56,44^FH^FD${serial}^FS\r\n"
+        "^FO16,84^A0N,26,22^FH^FD${product}^FS\r\n^FO16,116^A0N,22,20^FH^FDHW ${hardware}   FW ${firmware}^FS\r\n"
+        "^FO16,146^A0N,20,18^FH^FD${time}^FS\r\n^FO290,34^BQN,2,4^FH^FDQA,${serial}^FS\r\n^XZ\r\n";
+    PutFile(labelTemplate, templateBytes.data(), templateBytes.size(), "the label template");
+
     const wchar_t* const suffixes[] = {L"A1", L"B2"};
     ProvisionFigures figures;
     for (int i = -1; i < runs; ++i) {  // run -1 warms up
-        const bool provisionFirst = i % 2 == 0;
-        double provisionMs = 0, writeSuffixMs = 0;
-        for (int turn = 0; turn < 2; ++turn) {
-            if ((turn == 0) == provisionFirst) {
+        double provisionMs = 0, writeSuffixMs = 0, labelledMs = 0;
+        // The three in turn, each first, second and last as often.
+        for (int turn = 0; turn < 3; ++turn) {
+            const int kind = (turn + i + 3) % 3;
+            if (kind != 2) {
+                const bool labelled = kind == 1;
                 PutFile(image, factory.data(), factory.size(), "the image");
                 PutFile(ledger, ledgerBytes.data(), ledgerBytes.size(), "the ledger");
                 forget();
-                provisionMs = RunToExitMs(cli, L"provision " + ledger, "varnock-cli.exe provision", output);
-                if (output != expected) Fail("varnock-cli.exe provision printed: %s", output.c_str());
-                // The two lines it appended: the reservation, then the outcome.
-                std::vector<unsigned char> after;
+                DeleteFileW(labelOut.c_str());
+                std::wstring command = L"provision " + ledger;
+                if (labelled) command += L" --label " + labelTemplate + L" --printer " + labelOut;
+                const double ms = RunToExitMs(cli, command, "varnock-cli.exe provision", output);
+                (labelled ? labelledMs : provisionMs) = ms;
+                const std::string wanted =
+                    labelled ? expected + Format("labelled-line: %d\r\n", kLedgerLines + 3) : expected;
+                if (output != wanted) Fail("varnock-cli.exe provision printed: %s", output.c_str());
+                // The lines it appended: the reservation, the outcome, the label's.
+                std::vector<unsigned char> after, label;
                 const std::string added = FileBytes(ledger, after) && after.size() > ledgerBytes.size()
                                               ? std::string(after.begin() + ledgerBytes.size(), after.end())
                                               : std::string();
-                if (std::count(added.begin(), added.end(), '\n') != 2 ||
+                if (std::count(added.begin(), added.end(), '\n') != (labelled ? 3 : 2) ||
                     added.find(std::string(",reserved,VN240017,") + kProvisionedSerial) == std::string::npos ||
-                    added.find(std::string(",provisioned,VN240017,") + kProvisionedSerial) == std::string::npos)
+                    added.find(std::string(",provisioned,VN240017,") + kProvisionedSerial) == std::string::npos ||
+                    (labelled && added.find(std::string(",labelled,VN240017,") + kProvisionedSerial) == std::string::npos))
                     Fail("varnock-cli.exe provision appended: %s", added.c_str());
+                if (labelled && (!FileBytes(labelOut, label) ||
+                                 std::string(label.begin(), label.end()).find(std::string("^FDQA,") + kProvisionedSerial) ==
+                                     std::string::npos))
+                    Fail("varnock-cli.exe provision --label printed no label with %s", kProvisionedSerial);
             } else {
                 const wchar_t* const suffix = suffixes[(i + 1) % 2];
                 writeSuffixMs = RunToExitMs(cli, std::wstring(L"write-suffix ") + suffix, "varnock-cli.exe", output);
@@ -124,8 +149,11 @@ ProvisionFigures RunProvision(const std::wstring& folder, const std::wstring& im
         if (i < 0) continue;
         figures.provisionMs.push_back(provisionMs);
         figures.writeSuffixMs.push_back(writeSuffixMs);
+        figures.labelledMs.push_back(labelledMs);
     }
     DeleteFileW(ledger.c_str());
+    DeleteFileW(labelTemplate.c_str());
+    DeleteFileW(labelOut.c_str());
     forget();
     RemoveDirectoryW(memory.c_str());
     RemoveDirectoryW((appData + L"\\Varnock").c_str());
@@ -141,6 +169,10 @@ void PrintProvision(const ProvisionFigures& figures, int runs, bool raw)
                 "image is reset to the factory record and the ledger to its %d lines.\n",
                 kLedgerLines, runs, kLedgerLines);
     PrintPairTable("provision", "write-suffix", "provision / write-suffix, pair by pair", figures.provisionMs, figures.writeSuffixMs, runs, raw);
+    std::printf("\nThe same provision with --label TEMPLATE --printer .\\FILE (fill a template, write it, append a\n"
+                "labelled row: a third line) against provision alone, the three runs' order turning every time.\n");
+    PrintPairTable("--label", "provision", "provision --label / provision, run by run", figures.labelledMs,
+                   figures.provisionMs, runs, raw);
 }
 
 }  // namespace bench

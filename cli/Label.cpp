@@ -68,7 +68,7 @@ bool FillLabel(LabelTemplate& label, const LabelValues& values, const wchar_t* p
 }
 
 bool PrintAndRecord(const CString& zpl, const wchar_t* printer, LedgerFile& file, unsigned waitSeconds,
-                    const LedgerRow& provisioned, size_t& labelledLine, Failure& failure)
+                    const LedgerRow& provisioned, const OwnRows* own, size_t& labelledLine, Failure& failure)
 {
     CWideString why;
     if (!SendLabel(printer, zpl, Words(L"Varnock label ", Utf8ToWide(provisioned.newSerial)), why)) {
@@ -83,12 +83,19 @@ bool PrintAndRecord(const CString& zpl, const wchar_t* printer, LedgerFile& file
     row.exitCode = WideToUtf8(CWideString(printer, wcslen(printer)));
     Ledger ledger;
     CString text;
-    const bool recorded = file.Lock(waitSeconds, failure) && ReadLedger(file, ledger, nullptr, failure) &&
-                          file.CheckNotRewound(failure) && RowText(row, ledger.Columns(), text, failure) &&
-                          file.Append(ledger.Completion() + text, ledger.NextLine(), RowWords(row), failure);
+    size_t line = 0;
+    bool found = false;
+    bool recorded = file.Lock(waitSeconds, failure) &&
+                    (own == nullptr || own->end == 0 || ReadAfterOwn(file, *own, ledger, line, found, failure));
+    if (recorded && !found) {
+        recorded = ReadLedger(file, ledger, nullptr, failure) && file.CheckNotRewound(failure);
+        line = ledger.NextLine();
+    }
+    recorded = recorded && RowText(row, found ? own->ledger->Columns() : ledger.Columns(), text, failure) &&
+               file.Append(ledger.Completion() + text, line, RowWords(row), failure);
     if (recorded) {
         file.Remember();
-        labelledLine = ledger.NextLine();
+        labelledLine = line;
     }
     file.Unlock();
     if (!recorded)

@@ -24,8 +24,9 @@ LabelValues LabelValuesOf(ConsoleHost& texts, const LedgerRow& row, size_t line)
 bool FillLabel(LabelTemplate& label, const LabelValues& values, const wchar_t* path, CString& zpl, Failure& failure);
 
 // Prints `zpl`, then appends a labelled row for `provisioned` to the ledger,
-// under its lock. False with the failure: 15 when nothing was printed, 13 or
-// another ledger code when the row could not be written; `labelledLine`
-// otherwise.
+// under its lock, reading on from the rows the station appended last (`own`,
+// when it knows them) or else the whole ledger. False with the failure: 15
+// when nothing was printed, 13 when the row could not be written;
+// `labelledLine` otherwise.
 bool PrintAndRecord(const CString& zpl, const wchar_t* printer, LedgerFile& file, unsigned waitSeconds,
-                    const LedgerRow& provisioned, size_t& labelledLine, Failure& failure);
+                    const LedgerRow& provisioned, const OwnRows* own, size_t& labelledLine, Failure& failure);

@@ -105,7 +105,7 @@ int LabelCommand(const Arguments& arguments)
     size_t labelledLine = 0;
     if (!FillLabel(label, LabelValuesOf(adapter.host, row, line), templatePath, zpl, failure))
         return Fail(failure);
-    if (!PrintAndRecord(zpl, printer, file, wait, row, labelledLine, failure)) {
+    if (!PrintAndRecord(zpl, printer, file, wait, row, nullptr, labelledLine, failure)) {
         if (failure.code == kLabelNotPrinted)
             failure.what.Append(L"; nothing was recorded, and the same command prints it once the printer is ready");
         return Fail(failure);

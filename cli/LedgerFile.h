@@ -96,3 +96,17 @@ bool ReadLedger(LedgerFile& file, Ledger& ledger, LedgerFieldSink* fields, Failu
 bool RowText(const LedgerRow& row, size_t columns, CString& text, Failure& failure);
 // "provisioned VN240001 at 2026-12-09T09:14:03Z": a row, for a message.
 CWideString RowWords(const LedgerRow& row);
+
+// Rows this station appended: their bytes, where they ended, the line after
+// them, and the ledger as read before them (its header, where its rows start).
+struct OwnRows {
+    const Ledger* ledger = nullptr;
+    CString bytes;
+    unsigned long long end = 0;
+    size_t nextLine = 0;
+};
+// Under the lock, what other stations appended after `own`, parsed into
+// `others`; `line`: where a row appended now starts. `found` false when
+// `own` is not where it was (someone saved over the ledger), and nothing is
+// read. False with the failure when the rest cannot be read or is no ledger's.
+bool ReadAfterOwn(LedgerFile& file, const OwnRows& own, Ledger& others, size_t& line, bool& found, Failure& failure);

@@ -1,6 +1,7 @@
 // The ledger read from the start, or from an offset, under its lock, and
 // appended to; every byte passes the check the station remembers.
 #include <cstdlib>
+#include <cstring>
 
 #include "cli/ExitCodes.h"
 #include "cli/LedgerFile.h"
@@ -218,4 +219,26 @@ bool ReadLedger(LedgerFile& file, Ledger& ledger, LedgerFieldSink* fields, Failu
                                           L"was left as it is: line ", Decimal(ledger.ProblemLine()), L": ",
                                           Ascii(ledger.Problem()))};
     return false;
+}
+
+bool ReadAfterOwn(LedgerFile& file, const OwnRows& own, Ledger& others, size_t& line, bool& found, Failure& failure)
+{
+    found = false;
+    CString after;
+    const size_t length = static_cast<size_t>(own.bytes.GetLength());
+    if (file.Size() >= own.end && !file.ReadFrom(own.end - length, after, failure))
+        return false;
+    if (static_cast<size_t>(after.GetLength()) < length ||
+        std::memcmp(after.GetString(), own.bytes.GetString(), length) != 0)
+        return true;
+    found = true;
+    // The rows after its own are read after the ledger's header, whose lines they do not count.
+    const CString tail = own.ledger->Header() + CString(after.GetString() + length, after.GetLength() - length);
+    if (!others.Parse(tail.GetString(), static_cast<size_t>(tail.GetLength()))) {
+        failure = {kLedgerUnusable, Words(L"the rows other stations appended after line ", Decimal(own.nextLine - 1),
+                                          L" are not a ledger's: ", Ascii(others.Problem()))};
+        return false;
+    }
+    line = own.nextLine + others.NextLine() - own.ledger->FirstRowLine();
+    return true;
 }

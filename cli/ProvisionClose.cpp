@@ -24,31 +24,19 @@ bool Close(Run& run, bool landed, const Failure& written, Failure& closing)
     if (!file.Lock(wait, closing))
         return false;
     // Its own reserved row where it left it, then the rows after it.
-    CString after;
-    const size_t rowLength = static_cast<size_t>(run.reservedRow.GetLength());
-    if (file.Size() >= run.reservedEnd && !file.ReadFrom(run.reservedEnd - rowLength, after, closing))
-        return false;
     Ledger others;
     others.Watch(WideToUtf8(outcome.newSerial));
     if (outcome.haveReadBackSerial)
         others.Watch(WideToUtf8(outcome.readBackSerial));
     CString first;  // what goes before its closing row
     size_t line = 0, firstLine = 0;  // the closing row's, and the first line of the rows the ledger read
-    if (static_cast<size_t>(after.GetLength()) >= rowLength &&
-        std::memcmp(after.GetString(), run.reservedRow.GetString(), rowLength) == 0) {
-        // The tail is read after the ledger's own header, whose lines it does not count.
-        const size_t headerNext = run.ledger.FirstRowLine();
-        const CString tail =
-            run.ledger.Header() + CString(after.GetString() + rowLength, after.GetLength() - rowLength);
-        if (!others.Parse(tail.GetString(), static_cast<size_t>(tail.GetLength()))) {
-            closing = {kLedgerUnusable, Words(L"the rows other stations appended after line ",
-                                              Decimal(run.reservedLine), L" are not a ledger's: ",
-                                              Ascii(others.Problem()))};
-            return false;
-        }
+    const OwnRows reserved = {&run.ledger, run.reservedRow, run.reservedEnd, run.lineAfterReserved};
+    bool found = false;
+    if (!ReadAfterOwn(file, reserved, others, line, found, closing))
+        return false;
+    if (found) {
         first = others.Completion();
-        line = run.lineAfterReserved + others.NextLine() - headerNext;
-        firstLine = run.lineAfterReserved - headerNext;
+        firstLine = run.lineAfterReserved - run.ledger.FirstRowLine();
     } else {
         // Someone saved over the ledger meanwhile, without this run's
         // reserved row. It goes at the end again, so that its serial stays
@@ -103,6 +91,12 @@ bool Close(Run& run, bool landed, const Failure& written, Failure& closing)
     }
     if (!file.Append(first + text, line, RowWords(row), closing))
         return false;
+    if (found) {
+        size_t lines = 0;
+        for (int i = 0; i < text.GetLength(); ++i)
+            lines += text.GetString()[i] == '\n';
+        run.closed = {&run.ledger, text, file.Size(), line + lines};
+    }
     file.Remember();
     file.Unlock();
     outcome.ledgerLine = line;

@@ -47,6 +47,7 @@ struct Run {
     LedgerEntryRow readBackGiven;     // a provisioned row that gave out the serial read back
     LabelTemplate label;              // with --label
     LedgerRow provisionedRow;         // the row that gave the adapter its serial, once written
+    OwnRows closed;                   // its closing row, where the labelled row reads on from
 };
 
 // The whole run, its steps in the order Provision.cpp argues for; the exit

@@ -40,7 +40,8 @@ int Labelled(Run& run)
     CString zpl;
     if (FillLabel(run.label, LabelValuesOf(run.adapter.host, run.provisionedRow, outcome.ledgerLine),
                   options.labelTemplate, zpl, failure) &&
-        PrintAndRecord(zpl, options.printer, run.file, wait, run.provisionedRow, outcome.labelledLine, failure))
+        PrintAndRecord(zpl, options.printer, run.file, wait, run.provisionedRow, &run.closed, outcome.labelledLine,
+                       failure))
         return kSuccess;
     const bool printed = failure.code != kLabelNotPrinted && failure.code != kLabelRefused;
     failure.what = Words(L"the adapter was provisioned: its serial is now ", outcome.newSerial, L", ledger line ",
