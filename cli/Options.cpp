@@ -64,7 +64,7 @@ const OptionRow kOptions[] = {
      L"${firmware} ${reserved} ${channels} ${product} ${time} ${station} ${ledger_line}, and $$ for $."},
     {L"provision", L"--printer", Takes::Path, L"TARGET", L"tcp:192.168.1.40",
      L"Where the label goes: a printer's name (through the spooler, as a RAW document); a path with its folder "
-     L"(a file, to preview the label, or a shared printer such as \\\\host\\zebra); or tcp:HOST[:PORT], a "
+     L"(a file, to preview the label, or a shared printer such as \\\\host\\labels); or tcp:HOST[:PORT], a "
      L"networked printer (port 9100 by default).",
      ValidNetworkTarget, L"a printer's name, a path, or tcp:HOST[:PORT] with a port from 1 to 65535"},
     {L"label", L"LEDGER", Takes::Path, L"ledger", L"\\\\server\\line3\\adapters.csv",

@@ -13,7 +13,7 @@ constexpr unsigned kLabelSeconds = 30;
 // The kinds of target, from how TARGET is written.
 enum class PrinterKind {
     Network,  // tcp:HOST[:PORT], 9100 by default
-    Path,     // with a \ or a /: a file, or a shared printer such as \\host\zebra
+    Path,     // with a \ or a /: a file, or a shared printer such as \\host\labels
     Spooler,  // anything else: a printer's name, printed as a RAW document
 };
 PrinterKind KindOfPrinter(const wchar_t* target);
