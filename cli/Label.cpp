@@ -94,7 +94,10 @@ bool PrintAndRecord(const CString& zpl, const wchar_t* printer, LedgerFile& file
     recorded = recorded && RowText(row, found ? own->ledger->Columns() : ledger.Columns(), text, failure) &&
                file.Append(ledger.Completion() + text, line, RowWords(row), failure);
     if (recorded) {
-        file.Remember();
+        // A run remembers the ledger once: provision did at its closing row,
+        // which stays a true state of the ledger (a labelled row takes no serial).
+        if (own == nullptr)
+            file.Remember();
         labelledLine = line;
     }
     file.Unlock();

@@ -331,6 +331,19 @@ DWORD WINAPI Send(void* parameter)
     return 0;
 }
 
+// A file on this computer's own disks: written at once, for a thread costs
+// more than the write. Anything on a network, or a device, may hang.
+bool OnLocalDisk(const wchar_t* path)
+{
+    if (IsSeparator(path[0]) && IsSeparator(path[1]))
+        return false;  // \\host\share, and \\?\ or \\.\ forms
+    if (path[0] != L'\0' && path[1] == L':') {
+        const wchar_t root[] = {path[0], L':', L'\\', L'\0'};
+        return GetDriveTypeW(root) == DRIVE_FIXED;
+    }
+    return GetDriveTypeW(nullptr) == DRIVE_FIXED;  // the current folder's drive
+}
+
 }  // namespace
 
 PrinterKind KindOfPrinter(const wchar_t* target)
@@ -354,6 +367,13 @@ bool SendLabel(const wchar_t* target, const CString& label, const CWideString& d
     // On a thread of its own, so that no target can hold the run longer than
     // kLabelSeconds: a spooler or a network that hangs is left to it.
     Job* job = new Job{KindOfPrinter(target), CWideString(target, std::wcslen(target)), label, document, {}, false};
+    if (job->kind == PrinterKind::Path && OnLocalDisk(target)) {
+        Send(job);
+        why = job->why;
+        const bool sent = job->sent;
+        delete job;
+        return sent;
+    }
     const HANDLE thread = CreateThread(nullptr, 0, Send, job, 0, nullptr);
     if (thread == nullptr) {
         why = Words(L"no thread could be started to send it: ", WindowsError(GetLastError()));
