@@ -1,5 +1,7 @@
 #include "cli/Label.h"
 
+#include <cstdlib>
+
 #include "cli/ExitCodes.h"
 #include "cli/Printer.h"
 
@@ -23,12 +25,15 @@ bool ReadLabelTemplate(const wchar_t* path, LabelTemplate& label, Failure& failu
         return false;
     }
     if (read && size.QuadPart > 0) {
-        char* room = new char[static_cast<size_t>(size.QuadPart)];
+        // malloc, not new: the C++ library's operator new would bring its exceptions.
+        char* room = static_cast<char*>(std::malloc(static_cast<size_t>(size.QuadPart)));
+        if (room == nullptr)
+            std::abort();
         DWORD got = 0;
         read = ReadFile(file, room, static_cast<DWORD>(size.QuadPart), &got, nullptr) && got == size.QuadPart;
         error = read ? 0 : GetLastError();
         bytes = CString(room, got);
-        delete[] room;
+        std::free(room);
     }
     CloseHandle(file);
     if (!read) {

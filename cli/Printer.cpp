@@ -5,7 +5,9 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include <cstdlib>
 #include <cwchar>
+#include <new>
 
 #include "cli/Library.h"
 
@@ -322,6 +324,12 @@ bool ToNetwork(Job& job)
     return true;
 }
 
+void Discard(Job* job)
+{
+    job->~Job();
+    std::free(job);
+}
+
 DWORD WINAPI Send(void* parameter)
 {
     Job& job = *static_cast<Job*>(parameter);
@@ -366,18 +374,23 @@ bool SendLabel(const wchar_t* target, const CString& label, const CWideString& d
 {
     // On a thread of its own, so that no target can hold the run longer than
     // kLabelSeconds: a spooler or a network that hangs is left to it.
-    Job* job = new Job{KindOfPrinter(target), CWideString(target, std::wcslen(target)), label, document, {}, false};
+    // malloc and a placement new, not new: the C++ library's operator new
+    // would bring its exceptions, and double the program's size.
+    void* room = std::malloc(sizeof(Job));
+    if (room == nullptr)
+        std::abort();
+    Job* job = ::new (room) Job{KindOfPrinter(target), CWideString(target, std::wcslen(target)), label, document, {}, false};
     if (job->kind == PrinterKind::Path && OnLocalDisk(target)) {
         Send(job);
         why = job->why;
         const bool sent = job->sent;
-        delete job;
+        Discard(job);
         return sent;
     }
     const HANDLE thread = CreateThread(nullptr, 0, Send, job, 0, nullptr);
     if (thread == nullptr) {
         why = Words(L"no thread could be started to send it: ", WindowsError(GetLastError()));
-        delete job;
+        Discard(job);
         return false;
     }
     const DWORD waited = WaitForSingleObject(thread, kLabelSeconds * 1000);
@@ -389,6 +402,6 @@ bool SendLabel(const wchar_t* target, const CString& label, const CWideString& d
     }
     const bool sent = job->sent;
     why = job->why;
-    delete job;
+    Discard(job);
     return sent;
 }
