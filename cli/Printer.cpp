@@ -164,8 +164,10 @@ bool ToSpooler(Job& job)
             failed = L"could not end the page";
             error = GetLastError();
         }
+        // The spooler may hand the document to the port only now, and say
+        // only now that it could not.
         if (!endDoc(printer) && failed == nullptr) {
-            failed = L"could not end the document";
+            failed = L"could not end the document, so it did not reach the printer's port";
             error = GetLastError();
         }
     }

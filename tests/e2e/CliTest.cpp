@@ -1226,6 +1226,66 @@ private:
     std::string m_bytes;
 };
 
+// A printer of the spooler's, made by the test and removed after it: its
+// port is one Wine writes to a Unix path (a port mapped to a path, with no
+// driver), so that what the spooler sends arrives byte for byte.
+class SpoolerPrinter {
+public:
+    SpoolerPrinter(const std::wstring& name, const std::wstring& unixPath)
+        : m_key(L"System\\CurrentControlSet\\Control\\Print\\Printers\\" + name),
+          m_port(L"VNTEST" + std::to_wstring(GetCurrentProcessId()) + name.substr(name.size() - 1) + L":")
+    {
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, m_key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
+            ERROR_SUCCESS) {
+            Set(key, L"Port", m_port);
+            Set(key, L"Print Processor", L"winprint");
+            Set(key, L"Datatype", L"RAW");
+            RegCloseKey(key);
+        }
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, kSpooler, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
+            ERROR_SUCCESS) {
+            Set(key, m_port.c_str(), unixPath);
+            RegCloseKey(key);
+        }
+    }
+    ~SpoolerPrinter()
+    {
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, m_key.c_str());
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, kSpooler, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+            RegDeleteValueW(key, m_port.c_str());
+            RegCloseKey(key);
+        }
+    }
+
+    // A Windows path as Wine's Unix one, which is what a port maps to.
+    static std::wstring UnixPath(const std::wstring& path)
+    {
+        using UnixName = char*(__cdecl*)(const wchar_t*);
+        const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void (*)()>(
+            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+        char* name = unixName != nullptr ? unixName(path.c_str()) : nullptr;
+        if (name == nullptr)
+            return L"";
+        const std::string utf8 = name;
+        HeapFree(GetProcessHeap(), 0, name);
+        std::wstring wide(utf8.size(), L'\0');
+        wide.resize(static_cast<size_t>(
+            MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], static_cast<int>(wide.size()))));
+        return wide;
+    }
+
+private:
+    static constexpr const wchar_t* kSpooler = L"Software\\Wine\\Printing\\Spooler";
+    static void Set(HKEY key, const wchar_t* name, const std::wstring& value)
+    {
+        RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    }
+    std::wstring m_key, m_port;
+};
+
 using Labels = CliTest;
 
 // One adapter's label through each kind of target, and a label that failed
@@ -1255,6 +1315,24 @@ TEST_F(Labels, ThroughEachTargetAndAgainAfterAFailure)
     EXPECT_EQ(run.out, "serial: " + zhong + "\r\nledger-line: 3\r\nlabelled-line: 5\r\n");
     EXPECT_EQ(port.Received(), Label(zhong, 3));
 
+    // Through the spooler as a RAW document; a printer whose port cannot be
+    // written is a label not printed.
+    const std::wstring printerName = L"Varnock test " + std::to_wstring(GetCurrentProcessId()) + L" A";
+    const std::wstring brokenName = L"Varnock test " + std::to_wstring(GetCurrentProcessId()) + L" B";
+    WriteFileBytes(Path(L"spooled.bin"), {});
+    const std::wstring spooled = SpoolerPrinter::UnixPath(Path(L"spooled.bin"));
+    ASSERT_FALSE(spooled.empty());
+    SpoolerPrinter printer(printerName, spooled);
+    SpoolerPrinter broken(brokenName, spooled.substr(0, spooled.rfind(L'/')) + L"/no-such-folder/spooled.bin");
+    run = Run({L"label", L"@ledger.csv", L"--line", L"3", L"--label", L"@label.zpl", L"--printer", printerName}, station);
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    const std::vector<uint8_t> arrived = ReadFileBytes(Path(L"spooled.bin"));
+    EXPECT_EQ(std::string(arrived.begin(), arrived.end()), Label(zhong, 3));
+    run = Run({L"label", L"@ledger.csv", L"--line", L"3", L"--label", L"@label.zpl", L"--printer", brokenName}, station);
+    EXPECT_EQ(run.exitCode, 15u);
+    EXPECT_NE(run.err.find("the label was not printed: the printer \"" + Utf8(brokenName) + "\" could not end the "
+                           "document"), std::string::npos) << run.err;
+
     // A printer that refuses: provisioned all the same, and told how to print it.
     run = Run({L"provision", L"@ledger.csv", L"--label", L"@label.zpl", L"--printer", kPortRefusing},
               On(Path(L"adapter-1.bin"), Path(L"calls-1.log")));
@@ -1263,18 +1341,18 @@ TEST_F(Labels, ThroughEachTargetAndAgainAfterAFailure)
     EXPECT_NE(run.err.find("; but the label was not printed: could not connect to 127.0.0.1 port 1: "),
               std::string::npos) << run.err;
     EXPECT_NE(run.err.find(". Print it with: varnock-cli label \"" + Utf8(Path(L"ledger.csv")) +
-                           "\" --line 7 --label \"" + Utf8(Path(L"label.zpl")) + "\" --printer \"tcp:127.0.0.1:1\"\r\n"),
+                           "\" --line 8 --label \"" + Utf8(Path(L"label.zpl")) + "\" --printer \"tcp:127.0.0.1:1\"\r\n"),
               std::string::npos) << run.err;
-    run = Run({L"label", L"@ledger.csv", L"--line", L"7", L"--label", L"@label.zpl", L"--printer", L"@printed.zpl"},
+    run = Run({L"label", L"@ledger.csv", L"--line", L"8", L"--label", L"@label.zpl", L"--printer", L"@printed.zpl"},
               station);
     EXPECT_EQ(run.exitCode, 0u) << run.err;
-    EXPECT_EQ(printed(), Label("VN240001", 7));
+    EXPECT_EQ(printed(), Label("VN240001", 8));
 
     // Only a provisioned row has a label.
     for (const auto& [line, why] : {std::pair<const wchar_t*, const char*>{L"2", "line 2 is a reserved row for "},
                                     {L"4", "line 4 is a labelled row for "},
                                     {L"1", "line 1 of the ledger is its header"},
-                                    {L"99", "no row of the ledger starts on line 99; its rows end before line 9"}}) {
+                                    {L"99", "no row of the ledger starts on line 99; its rows end before line 10"}}) {
         run = Run({L"label", L"@ledger.csv", L"--line", line, L"--label", L"@label.zpl", L"--printer",
                    L"@printed.zpl"}, station);
         EXPECT_EQ(run.exitCode, 16u);
@@ -1292,7 +1370,8 @@ TEST_F(Labels, ThroughEachTargetAndAgainAfterAFailure)
     EXPECT_EQ(events, (std::vector<std::string>{
                           "reserved," + zhong + ",", "provisioned," + zhong + ",",
                           "labelled," + zhong + "," + Utf8(Path(L"printed.zpl")),
-                          "labelled," + zhong + "," + Utf8(port.Target()), "reserved,VN240001,",
+                          "labelled," + zhong + "," + Utf8(port.Target()), "labelled," + zhong + "," + Utf8(printerName),
+                          "reserved,VN240001,",
                           "provisioned,VN240001,", "labelled,VN240001," + Utf8(Path(L"printed.zpl"))}));
 }
 
