@@ -8,6 +8,24 @@
 #include "cli/Printer.h"
 #include "cli/Report.h"
 
+namespace {
+
+// The values' forms that the table checks as it reads them.
+bool ValidWait(const wchar_t* value)
+{
+    unsigned seconds;
+    return WaitSeconds(value, seconds);
+}
+bool ValidLine(const wchar_t* value)
+{
+    size_t line;
+    return LineNumber(value, line);
+}
+const wchar_t kWaitWanted[] = L"a number of seconds from 0 to 600";
+const wchar_t kTargetWanted[] = L"a printer's name, a path, or tcp:HOST[:PORT] with a port from 1 to 65535";
+
+}  // namespace
+
 const CommandRow kCommands[] = {
     {L"read", false, ReadCommand,
      L"Prints the record's fields, one \"name: value\" line each: hardware, firmware, reserved, channels, serial "
@@ -53,11 +71,7 @@ const OptionRow kOptions[] = {
      L"One JSON object instead: result, old_serial, new_serial, ledger_line, settles_line."},
     {L"provision", L"--wait", Takes::Text, L"SECONDS", L"60",
      L"How long to wait for another station's lock on the ledger (default 30, at most 600).",
-     [](const wchar_t* value) {
-         unsigned seconds;
-         return WaitSeconds(value, seconds);
-     },
-     L"a number of seconds from 0 to 600"},
+     ValidWait, kWaitWanted},
     {L"provision", L"--label", Takes::Path, L"TEMPLATE", L"labels\\adapter-label.zpl",
      L"After a verified write, or a settled run (exit 0), fills this ZPL template with the adapter's values and "
      L"prints it to --printer; records a labelled row. Placeholders: ${serial} ${old_serial} ${hardware} "
@@ -66,27 +80,19 @@ const OptionRow kOptions[] = {
      L"Where the label goes: a printer's name (through the spooler, as a RAW document); a path with its folder "
      L"(a file, to preview the label, or a shared printer such as \\\\host\\labels); or tcp:HOST[:PORT], a "
      L"networked printer (port 9100 by default).",
-     ValidNetworkTarget, L"a printer's name, a path, or tcp:HOST[:PORT] with a port from 1 to 65535"},
+     ValidNetworkTarget, kTargetWanted},
     {L"label", L"LEDGER", Takes::Path, L"ledger", L"\\\\server\\line3\\adapters.csv",
      L"The ledger the adapter was provisioned in."},
     {L"label", L"--line", Takes::Text, L"N", L"12",
      L"The line of the provisioned row, as provision printed it (ledger-line).",
-     [](const wchar_t* value) {
-         size_t line;
-         return LineNumber(value, line);
-     },
-     L"a line number from 1"},
+     ValidLine, L"a line number from 1"},
     {L"label", L"--label", Takes::Path, L"TEMPLATE", L"labels\\adapter-label.zpl", L"The ZPL template, as for provision."},
     {L"label", L"--printer", Takes::Path, L"TARGET", L"tcp:192.168.1.40", L"Where the label goes, as for provision.",
-     ValidNetworkTarget, L"a printer's name, a path, or tcp:HOST[:PORT] with a port from 1 to 65535"},
+     ValidNetworkTarget, kTargetWanted},
     {L"label", L"--json", Takes::Nothing, nullptr, nullptr,
      L"One JSON object instead: result, serial, ledger_line, labelled_line."},
     {L"label", L"--wait", Takes::Text, L"SECONDS", L"60", L"How long to wait for the ledger's lock, as for provision.",
-     [](const wchar_t* value) {
-         unsigned seconds;
-         return WaitSeconds(value, seconds);
-     },
-     L"a number of seconds from 0 to 600"},
+     ValidWait, kWaitWanted},
 };
 const size_t kOptionCount = sizeof kOptions / sizeof kOptions[0];
 static_assert(sizeof kOptions / sizeof kOptions[0] <= Arguments::kMost, "Arguments keeps every option");
