@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "cli/DeviceName.h"
 #include "cli/ExitCodes.h"
 
 namespace {
@@ -30,36 +31,6 @@ bool Busy(DWORD error)
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
-wchar_t Upper(wchar_t c)
-{
-    return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
-}
-
-// A name Windows gives to a device in every folder: CON, NUL.txt, com1 and
-// the like would take every line and keep none, or wait on a port.
-bool DeviceName(const wchar_t* path)
-{
-    const wchar_t* name = path;
-    for (const wchar_t* c = path; *c != L'\0'; ++c)
-        if (*c == L'\\' || *c == L'/' || *c == L':')
-            name = c + 1;
-    size_t length = 0;
-    while (name[length] != L'\0' && name[length] != L'.')
-        ++length;
-    while (length > 0 && name[length - 1] == L' ')
-        --length;
-    const auto is = [&](const wchar_t* device, size_t count) {
-        for (size_t i = 0; i < count; ++i)
-            if (device[i] == L'\0' || i >= length || Upper(name[i]) != device[i])
-                return false;
-        return true;
-    };
-    static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
-    for (const wchar_t* device : kDevices)
-        if (std::wcslen(device) == length && is(device, length))
-            return true;
-    return length == 4 && (is(L"COM", 3) || is(L"LPT", 3)) && name[3] >= L'1' && name[3] <= L'9';
-}
 
 }  // namespace
 
@@ -76,7 +47,7 @@ LedgerFile::~LedgerFile()
 bool LedgerFile::Resolve(const wchar_t* path, Failure& failure)
 {
     m_path = CWideString(path, std::wcslen(path));
-    if (DeviceName(path)) {
+    if (DeviceName(path, true)) {
         failure = {kLedgerUnusable, Words(L"the ledger ", Quoted(path), L" names a device, not a file: Windows keeps "
                                           L"names such as CON, NUL, COM1 and LPT1 for devices in every folder")};
         return false;

@@ -22,7 +22,8 @@ bool ValidLine(const wchar_t* value)
     return LineNumber(value, line);
 }
 const wchar_t kWaitWanted[] = L"a number of seconds from 0 to 600";
-const wchar_t kTargetWanted[] = L"a printer's name, a path, or tcp:HOST[:PORT] with a port from 1 to 65535";
+const wchar_t kTargetWanted[] =
+    L"a printer's name, a path (not to NUL or CON), or tcp:HOST[:PORT] with a port from 1 to 65535";
 
 }  // namespace
 
@@ -80,7 +81,7 @@ const OptionRow kOptions[] = {
      L"Where the label goes: a printer's name (through the spooler, as a RAW document); a path with its folder "
      L"(a file, to preview the label, or a shared printer such as \\\\host\\labels); or tcp:HOST[:PORT], a "
      L"networked printer (port 9100 by default).",
-     ValidNetworkTarget, kTargetWanted},
+     ValidTarget, kTargetWanted},
     {L"label", L"LEDGER", Takes::Path, L"ledger", L"\\\\server\\line3\\adapters.csv",
      L"The ledger the adapter was provisioned in."},
     {L"label", L"--line", Takes::Text, L"N", L"12",
@@ -88,7 +89,7 @@ const OptionRow kOptions[] = {
      ValidLine, L"a line number from 1"},
     {L"label", L"--label", Takes::Path, L"TEMPLATE", L"labels\\adapter-label.zpl", L"The ZPL template, as for provision."},
     {L"label", L"--printer", Takes::Path, L"TARGET", L"tcp:192.168.1.40", L"Where the label goes, as for provision.",
-     ValidNetworkTarget, kTargetWanted},
+     ValidTarget, kTargetWanted},
     {L"label", L"--json", Takes::Nothing, nullptr, nullptr,
      L"One JSON object instead: result, serial, ledger_line, labelled_line."},
     {L"label", L"--wait", Takes::Text, L"SECONDS", L"60", L"How long to wait for the ledger's lock, as for provision.",

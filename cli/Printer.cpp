@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <new>
 
+#include "cli/DeviceName.h"
 #include "cli/Library.h"
 #include "cli/PrinterTargets.h"
 
@@ -162,10 +163,14 @@ PrinterKind KindOfPrinter(const wchar_t* target)
     return PrinterKind::Spooler;
 }
 
-bool ValidNetworkTarget(const wchar_t* target)
+bool ValidTarget(const wchar_t* target)
 {
     CWideString host, port;
-    return KindOfPrinter(target) != PrinterKind::Network || NetworkTarget(target, host, port);
+    const PrinterKind kind = KindOfPrinter(target);
+    if (kind == PrinterKind::Network)
+        return NetworkTarget(target, host, port);
+    // A label sent to NUL would count as printed.
+    return kind != PrinterKind::Path || !DeviceName(target, false);
 }
 
 bool SendLabel(const wchar_t* target, const CString& label, const CWideString& document, CWideString& why)

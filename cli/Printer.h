@@ -17,8 +17,9 @@ enum class PrinterKind {
     Spooler,  // anything else: a printer's name, printed as a RAW document
 };
 PrinterKind KindOfPrinter(const wchar_t* target);
-// False for a tcp: target whose host or port is not one; any other is taken.
-bool ValidNetworkTarget(const wchar_t* target);
+// False for a tcp: target whose host or port is not one, and a path to a
+// device that keeps nothing (NUL, CON); any other is taken.
+bool ValidTarget(const wchar_t* target);
 
 // Sends `label` to `target`. `document` names the spooler's job. False with
 // the failure's words (the caller gives the code).

@@ -96,7 +96,9 @@ SOCKET Connected(const Winsock& ws, const ADDRINFOW* addresses, const CWideStrin
             error = ws.lastError();
         ws.close(socket);
     }
-    why = Words(L"could not connect to ", where, L": ", WindowsError(static_cast<unsigned long>(error)));
+    why = error == WSAETIMEDOUT
+              ? Words(L"no answer from ", where, L" in ", Decimal(kConnectSeconds), L" s")
+              : Words(L"could not connect to ", where, L": ", WindowsError(static_cast<unsigned long>(error)));
     return INVALID_SOCKET;
 }
 
@@ -196,7 +198,11 @@ bool ToNetwork(Job& job)
     ws.close(socket);
     ws.cleanup();
     if (!sent) {
-        job.why = Words(L"the label did not reach ", where, L": ", WindowsError(static_cast<unsigned long>(error)));
+        job.why = error == WSAETIMEDOUT
+                      ? Words(L"the label did not reach ", where, L": it took nothing for ", Decimal(kSendSeconds),
+                              L" s")
+                      : Words(L"the label did not reach ", where, L": ",
+                              WindowsError(static_cast<unsigned long>(error)));
         return false;
     }
     return true;

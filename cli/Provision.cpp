@@ -23,10 +23,13 @@
 //    record is anything else is provisioned afresh: the ledger cannot tell
 //    it from another adapter that carries the same serial.
 // 6. Exit 8 only when the whole record is what a provisioned row wrote.
+#include <cwchar>
+
 #include "cli/ExitCodes.h"
 #include "cli/Label.h"
 #include "cli/Library.h"
 #include "cli/ProvisionRun.h"
+#include "ledger/SuffixPool.h"
 
 namespace {
 
@@ -101,19 +104,46 @@ bool Prepare(Run& run)
 }
 
 // Whether the template holds this adapter's values, whichever serial the run
-// gives it: an unprintable value must not cost the adapter a serial. The
-// pool's suffixes are ASCII, as "00" is; the time and line are digits.
+// gives it: an unprintable value must not cost the adapter a serial. Values
+// are judged byte by byte, so a few serials that hold every character the
+// pool can give stand for all of its serials; the time and line are digits
+// as here.
 bool LabelFits(Run& run)
 {
-    const char* suffixes[] = {"00", run.suffix.IsEmpty() ? "00" : run.suffix.GetString()};
+    const DeviceInfo& info = run.adapter.info;
+    CString serials[2 + 18];  // the one it carries (a settled run), then --suffix's or the pool's
+    size_t count = 0;
+    serials[count++] = WideToUtf8(run.outcome.oldSerial);
+    if (!run.suffix.IsEmpty()) {
+        serials[count++] = WideToUtf8(SerialWith(info, run.suffix.GetString()));
+    } else {
+        SuffixPool pool;
+        const char* reason = nullptr;
+        ParseSuffixPool(WideToUtf8(CWideString(run.options.pool, std::wcslen(run.options.pool))), pool, reason);
+        bool seen[128] = {};
+        char characters[36];
+        size_t distinct = 0;
+        for (size_t i = 0; i < pool.Count(); ++i) {
+            char pair[2];
+            pool.At(i, pair);
+            for (const char c : pair)
+                if (c > 0 && !seen[static_cast<unsigned char>(c)] && distinct < sizeof characters) {
+                    seen[static_cast<unsigned char>(c)] = true;
+                    characters[distinct++] = c;
+                }
+        }
+        for (size_t k = 0; k < distinct; k += 2) {
+            const char pair[2] = {characters[k], characters[k + 1 < distinct ? k + 1 : k]};
+            serials[count++] = WideToUtf8(SerialWith(info, pair));
+        }
+    }
     LedgerRow row;
     row.time = RowTime();
     row.station = RowStation();
-    row.oldSerial = WideToUtf8(run.outcome.oldSerial);
+    row.oldSerial = serials[0];
     CString zpl;
-    for (const CString& serial : {row.oldSerial, WideToUtf8(SerialWith(run.adapter.info, suffixes[0])),
-                                  WideToUtf8(SerialWith(run.adapter.info, suffixes[1]))}) {
-        row.newSerial = serial;
+    for (size_t i = 0; i < count; ++i) {
+        row.newSerial = serials[i];
         if (!FillLabel(run.label, LabelValuesOf(run.adapter.host, row, 1), run.options.labelTemplate, zpl,
                        run.failure)) {
             run.failure.what.Append(L"; nothing was sent to the adapter");

@@ -47,8 +47,12 @@ int Labelled(Run& run)
     failure.what = Words(L"the adapter was provisioned: its serial is now ", outcome.newSerial, L", ledger line ",
                          Decimal(outcome.ledgerLine), printed ? L"; " : L"; but ", failure.what);
     if (!printed) {
+        // 15 whatever stopped the label: the adapter was written, as 16 would deny.
+        const bool refused = failure.code == kLabelRefused;
         failure.code = kLabelNotPrinted;
-        failure.what.Append(Words(L". Print it with: varnock-cli label ", Quoted(options.ledger), L" --line ",
+        failure.what.Append(Words(refused ? L". Mend the template, then print it with: varnock-cli label "
+                                          : L". Print it with: varnock-cli label ",
+                                  Quoted(options.ledger), L" --line ",
                                   Decimal(outcome.ledgerLine), L" --label ", Quoted(options.labelTemplate),
                                   L" --printer ", Quoted(options.printer)));
     }

@@ -1,5 +1,6 @@
 #include "label/Template.h"
 
+#include <cstdlib>
 #include <cstring>
 
 const char* const kLabelFieldNames[kLabelFieldCount] = {
@@ -23,6 +24,7 @@ struct Zpl {
     bool hex = false;      // this field has ^FH: escapes are `indicator` and two hex digits
     char indicator = '_';
     int charset = -1;      // the last ^CI's number; none yet: -1
+    bool started = false;  // a ^XA was seen: this is a label
 
     // A byte in a value that the printer would take for something else.
     bool Special(unsigned char c) const
@@ -43,6 +45,7 @@ size_t Command(const CString& text, size_t at, Zpl& zpl)
     const char b = at + 2 < length ? Upper(t[at + 2]) : '\0';
     const char parameter = at + 3 < length ? t[at + 3] : '\0';
     zpl.data = false;
+    zpl.started = zpl.started || (a == 'X' && b == 'A');
     if (a == 'F' && (b == 'D' || b == 'V' || b == 'X')) {
         zpl.data = true;
     } else if (a == 'F' && b == 'H') {
@@ -104,6 +107,38 @@ CString Named(unsigned char c)
 
 }  // namespace
 
+// The filled label as it grows, doubling: a template may hold many
+// placeholders, and a CString grows by copying itself whole.
+class LabelTemplate::Output {
+public:
+    Output() = default;
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+    ~Output() { std::free(m_bytes); }
+
+    void Add(const char* bytes, size_t length)
+    {
+        if (m_length + length > m_capacity) {
+            size_t capacity = m_capacity < 256 ? 256 : m_capacity;
+            while (capacity < m_length + length)
+                capacity *= 2;
+            char* grown = static_cast<char*>(std::realloc(m_bytes, capacity));
+            if (grown == nullptr)
+                std::abort();
+            m_bytes = grown;
+            m_capacity = capacity;
+        }
+        if (length != 0)
+            std::memcpy(m_bytes + m_length, bytes, length);
+        m_length += length;
+    }
+    CString Text() const { return m_length == 0 ? CString() : CString(m_bytes, m_length); }
+
+private:
+    char* m_bytes = nullptr;
+    size_t m_length = 0, m_capacity = 0;
+};
+
 bool LabelTemplate::Refuse(size_t line, size_t column, const CString& why)
 {
     m_problem = "line " + Number(line) + ", column " + Number(column) + ": " + why;
@@ -122,15 +157,16 @@ bool LabelTemplate::Fill(const LabelValues& values, CString& zpl)
 {
     zpl.Empty();
     m_problem.Empty();
-    if (Scan(&values, &zpl))
-        return true;
-    zpl.Empty();
-    return false;
+    Output out;
+    if (!Scan(&values, &out))
+        return false;
+    zpl = out.Text();
+    return true;
 }
 
 // One pass over the template: checks its placeholders and, given values,
 // writes it out filled.
-bool LabelTemplate::Scan(const LabelValues* values, CString* zpl)
+bool LabelTemplate::Scan(const LabelValues* values, Output* zpl)
 {
     const char* t = m_text.GetString();
     const size_t length = static_cast<size_t>(m_text.GetLength());
@@ -142,12 +178,18 @@ bool LabelTemplate::Scan(const LabelValues* values, CString* zpl)
         const char c = t[i];
         if ((c == state.format || c == state.control) && i >= commandFrom) {
             commandFrom = Command(m_text, i, state);
+            if (state.format == '$' || state.control == '$')
+                return Refuse(line, column, "^CC or ^CT makes $ a prefix, but a $ begins a placeholder here; "
+                                            "choose another prefix");
+        } else if (c == '$' && i < commandFrom) {
+            return Refuse(line, column, "a $ inside a command's name or its one-character parameter: a value "
+                                        "there would make another command");
         } else if (c == '$') {
             const size_t at = i;
             if (i + 1 < length && t[i + 1] == '$') {
                 // "$$" is one dollar sign.
                 if (zpl != nullptr)
-                    *zpl += CString(t + copied, at + 1 - copied);
+                    zpl->Add(t + copied, at + 1 - copied);
                 copied = i = at + 2;
                 column += 2;
                 continue;
@@ -173,7 +215,7 @@ bool LabelTemplate::Scan(const LabelValues* values, CString* zpl)
             if (values != nullptr) {
                 const CString& value = values->text[field];
                 const CString which = CString("${") + kLabelFieldNames[field] + "} is " + Shown(value);
-                *zpl += CString(t + copied, at - copied);
+                zpl->Add(t + copied, at - copied);
                 for (int k = 0; k < value.GetLength(); ++k)
                     if (value.GetAt(k) >= 0x80 && state.charset != 28)
                         return Refuse(line, column, which + ", which is not ASCII: a printer reads it as UTF-8 only "
@@ -182,12 +224,11 @@ bool LabelTemplate::Scan(const LabelValues* values, CString* zpl)
                 for (int k = 0; k < value.GetLength(); ++k) {
                     const unsigned char b = value.GetAt(k);
                     if (!state.Special(b)) {
-                        const char kept = static_cast<char>(b);
-                        *zpl += CString(&kept, 1);
+                        zpl->Add(value.GetString() + k, 1);
                     } else if (state.data && state.hex) {
-                        CString escape;
-                        escape.Format("%c%02X", state.indicator, b);
-                        *zpl += escape;
+                        static const char kHex[] = "0123456789ABCDEF";
+                        const char escape[3] = {state.indicator, kHex[b >> 4], kHex[b & 0x0F]};
+                        zpl->Add(escape, 3);
                     } else {
                         return Refuse(line, column,
                                       which + ", which holds " + Named(b) + ": the printer would take it for a "
@@ -202,7 +243,7 @@ bool LabelTemplate::Scan(const LabelValues* values, CString* zpl)
             column += end + 1 - i;
             copied = i = end + 1;
             continue;
-        } else if (c == '\n') {
+        } else if (c == '\n' || (c == '\r' && (i + 1 >= length || t[i + 1] != '\n'))) {
             ++line;
             column = 0;
         }
@@ -210,7 +251,9 @@ bool LabelTemplate::Scan(const LabelValues* values, CString* zpl)
             ++column;
         ++i;
     }
+    if (!state.started)
+        return Refuse(1, 1, "there is no ^XA in it, so it is no label: a label begins with ^XA and ends with ^XZ");
     if (zpl != nullptr)
-        *zpl += CString(t + copied, length - copied);
+        zpl->Add(t + copied, length - copied);
     return true;
 }

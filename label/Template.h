@@ -54,7 +54,8 @@ public:
     const CString& Problem() const { return m_problem; }
 
 private:
-    bool Scan(const LabelValues* values, CString* zpl);
+    class Output;
+    bool Scan(const LabelValues* values, Output* zpl);
     bool Refuse(size_t line, size_t column, const CString& why);
 
     CString m_text;  // without its byte order mark

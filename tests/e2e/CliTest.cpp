@@ -192,8 +192,11 @@ const Case kCases[] = {
     {"LabelWithoutPrinter", {L"provision", L"@ledger.csv", L"--label", L"t.zpl"}, HighBytesRecord(), {}, 2, "",
      "provision takes --label and --printer together", "", {}, {}, {}, {kEmptyLedger}},
     {"PrinterNoTarget", {L"provision", L"@ledger.csv", L"--label", L"t.zpl", L"--printer", L"tcp:printer:0"},
-     HighBytesRecord(), {}, 2, "", "--printer takes a printer's name, a path, or tcp:HOST[:PORT] with a port from 1",
+     HighBytesRecord(), {}, 2, "", "--printer takes a printer's name, a path (not to NUL or CON), or tcp:HOST[:PORT] with a port from 1",
      "", {}, {}, {}, {kEmptyLedger}},
+    {"PrinterThatKeepsNothing", {L"provision", L"@ledger.csv", L"--label", L"t.zpl", L"--printer", L".\\NUL"},
+     HighBytesRecord(), {}, 2, "", "--printer takes a printer's name, a path (not to NUL or CON)", "", {}, {}, {},
+     {kEmptyLedger}},
     {"LabelLineNoNumber", {L"label", L"@ledger.csv", L"--line", L"0", L"--label", L"t.zpl", L"--printer", L"p"},
      HighBytesRecord(), {}, 2, "", "--line takes a line number from 1, not \"0\"", "", {}, {}, {}, {kEmptyLedger}},
     {"CommandInCapitals", {L"READ"}, HighBytesRecord(), {}, 0, kHighBytesPlain, "", "", {"open 1", "read 1"}, {}, {}},
@@ -733,6 +736,7 @@ const std::pair<const wchar_t*, std::string> kTemplates[] = {
                    "^FO400,20^BQN,2,4^FH^FDQA,${serial}^FS^XZ\r\n"},
     {L"unknown.zpl", "^XA\r\n^FD${serial} ${colour}^FS^XZ\r\n"},
     {L"ascii.zpl", "^XA^FD${serial}^FS^XZ\r\n"},
+    {L"prefix-a.zpl", "^XA^CCA\r\nAFO10,10AFD${serial}AFSAXZ\r\n"},  // A is the prefix: no serial with an A
 };
 // label.zpl, filled.
 std::string Label(const std::string& serial, size_t line, const std::string& old = "VN240017")
@@ -856,6 +860,8 @@ const Scenario kScenarios[] = {
        "unknown.zpl\", line 2, column 14: unknown placeholder ${\"colour\"}", 0, FactoryRecord()},
       {0, {L"--suffix", L"中", L"--label", L"@ascii.zpl", L"--printer", L"@printed.zpl"}, {}, 16, "",
        "line 1, column 7: ${serial} is \"VN2400\xE4\xB8\xAD\", which is not ASCII"},
+      {0, {L"--pool", L"A0-ZZ", L"--label", L"@prefix-a.zpl", L"--printer", L"@printed.zpl"}, {}, 16, "",
+       "line 2, column 12: ${serial} is \"VN2400A0\", which holds A: the printer would take it for a command"},
       {0, {L"--suffix", L"中", L"--label", L"@label.zpl", L"--printer", L"@printed.zpl"}, {{L"VADAPTER_FAIL_WRITE", L"1"}},
        6, "", "keeps VN2400\xE4\xB8\xAD reserved"},
       {0, kLabelled, {}, 0, "VN240001", "", 0, std::nullopt, {}, Label("VN240001", 5)}},
@@ -1340,6 +1346,10 @@ TEST_F(Labels, ThroughEachTargetAndAgainAfterAFailure)
     EXPECT_EQ(run.exitCode, 15u);
     EXPECT_NE(run.err.find("the label was not printed: the printer \"" + Utf8(brokenName) + "\" could not end the "
                            "document"), std::string::npos) << run.err;
+    run = Run({L"label", L"@ledger.csv", L"--line", L"3", L"--label", L"@label.zpl", L"--printer", L"tcp:[::1]:1"},
+              station);
+    EXPECT_EQ(run.exitCode, 15u);
+    EXPECT_NE(run.err.find("could not connect to ::1 port 1: "), std::string::npos) << run.err;
 
     // A printer that refuses: provisioned all the same, and told how to print it.
     run = Run({L"provision", L"@ledger.csv", L"--label", L"@label.zpl", L"--printer", kPortRefusing},

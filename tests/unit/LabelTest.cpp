@@ -71,6 +71,12 @@ const FillCase kFills[] = {
      "line 1, column 4: the placeholder is not closed", false},
     {"a $ that begins no placeholder", "^XA^FD$5.00^FS^XZ", Values(), "", "line 1, column 7: a $ that begins no",
      false},
+    {"no ^XA: an empty file, or no label", "", Values(), "", "line 1, column 1: there is no ^XA in it", false},
+    {"a placeholder in a command's name", "^XA^F${serial}^FS^XZ", Values(), "",
+     "line 1, column 6: a $ inside a command's name", false},
+    {"$ made a prefix", "^XA^CC$$FD${serial}$FS$XZ", Values(), "", "line 1, column 4: ^CC or ^CT makes $ a prefix",
+     false},
+    {"lines that end in CR alone", "^XA\r^FD\r${colour}^FS^XZ", Values(), "", "line 3, column 1: unknown", false},
 };
 
 TEST(LabelTemplate, FillsOrRefuses)
