@@ -101,12 +101,11 @@ TEST(LabelTemplate, FillsOrRefuses)
 }
 
 // The example the zips carry takes any adapter's values: a serial in Chinese,
-// a product name with the label language's prefixes in it.
+// a product name with the label language's prefixes in it. Natively, where
+// the sources are.
+#ifdef VARNOCK_EXAMPLE_LABEL
 TEST(LabelTemplate, TheZipsExampleTakesAnyValues)
 {
-#ifndef VARNOCK_EXAMPLE_LABEL
-    GTEST_SKIP() << "read where the sources are: natively";
-#else
     std::ifstream file(VARNOCK_EXAMPLE_LABEL, std::ios::binary);
     std::stringstream bytes;
     bytes << file.rdbuf();
@@ -119,7 +118,7 @@ TEST(LabelTemplate, TheZipsExampleTakesAnyValues)
     for (const std::string& part : {"^FH^FDVN2400" + kZhong + "^FS", "^FH^FDQA,VN2400" + kZhong + "^FS",
                                     std::string("^FH^FDCAN _5E2_7E^FS"), std::string("^FH^FDHW V2.0   FW V2.13^FS")})
         EXPECT_NE(sent.find(part), std::string::npos) << part;
-#endif
 }
+#endif
 
 }  // namespace
