@@ -96,12 +96,15 @@ bool PrintAndRecord(const CString& zpl, const wchar_t* printer, LedgerFile& file
         recorded = ReadLedger(file, ledger, nullptr, failure) && file.CheckNotRewound(failure);
         line = ledger.NextLine();
     }
+    // A run remembers the ledger once: provision did at its closing row,
+    // which stays a true state of the ledger. Its labelled row takes no
+    // serial, so it need not wait for the disk either; label's, which it
+    // remembers, must.
+    const bool remember = own == nullptr;
     recorded = recorded && RowText(row, found ? own->ledger->Columns() : ledger.Columns(), text, failure) &&
-               file.Append(ledger.Completion() + text, line, RowWords(row), failure);
+               file.Append(ledger.Completion() + text, line, RowWords(row), failure, remember);
     if (recorded) {
-        // A run remembers the ledger once: provision did at its closing row,
-        // which stays a true state of the ledger (a labelled row takes no serial).
-        if (own == nullptr)
+        if (remember)
             file.Remember();
         labelledLine = line;
     }

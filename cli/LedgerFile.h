@@ -49,8 +49,10 @@ public:
     bool ReadFrom(unsigned long long offset, CString& bytes, Failure& failure);
 
     // Appends `bytes` at the end and flushes them to disk. Their last row,
-    // at `line`, is the station's (`row` says which, for a message).
-    bool Append(const CString& bytes, size_t line, const CWideString& row, Failure& failure);
+    // at `line`, is the station's (`row` says which, for a message). Not
+    // flushed (`flush` false) only for a row whose loss costs nothing and
+    // that the station will not remember.
+    bool Append(const CString& bytes, size_t line, const CWideString& row, Failure& failure, bool flush = true);
     // The station remembers the ledger up to the end of its last append.
     // Once a run, at its end: any state it saved before is a true one too.
     void Remember();

@@ -127,7 +127,7 @@ bool LedgerFile::ReadFrom(unsigned long long offset, CString& bytes, Failure& fa
     return true;
 }
 
-bool LedgerFile::Append(const CString& bytes, size_t line, const CWideString& row, Failure& failure)
+bool LedgerFile::Append(const CString& bytes, size_t line, const CWideString& row, Failure& failure, bool flush)
 {
     LARGE_INTEGER end{};
     const char* data = bytes.GetString();
@@ -139,7 +139,7 @@ bool LedgerFile::Append(const CString& bytes, size_t line, const CWideString& ro
         done += written;
     }
     // On disk, not in a cache, before anything is sent to the adapter.
-    ok = ok && FlushFileBuffers(m_file);
+    ok = ok && (!flush || FlushFileBuffers(m_file));
     if (!ok) {
         const DWORD error = GetLastError();
         // A row cut short by a full disk is taken back, where it can be.
