@@ -22,6 +22,26 @@ CWideString RecordHex(const DeviceInfo& info)
     return hex;
 }
 
+bool RecordFromHex(const CString& hex, DeviceInfo& info)
+{
+    const auto digit = [](char c) {
+        return c >= '0' && c <= '9'   ? c - '0'
+               : c >= 'a' && c <= 'f' ? c - 'a' + 10
+               : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                      : -1;
+    };
+    if (hex.GetLength() != 2 * static_cast<int>(sizeof info))
+        return false;
+    auto* bytes = reinterpret_cast<uint8_t*>(&info);
+    for (size_t i = 0; i < sizeof info; ++i) {
+        const int high = digit(hex.GetString()[2 * i]), low = digit(hex.GetString()[2 * i + 1]);
+        if (high < 0 || low < 0)
+            return false;
+        bytes[i] = static_cast<uint8_t>(high << 4 | low);
+    }
+    return true;
+}
+
 bool SuffixBytes(const wchar_t* argument, CString& suffix, Failure& failure)
 {
     failure.code = kSuffixRefused;

@@ -43,8 +43,10 @@ struct AdapterField {
 };
 extern const AdapterField kAdapterFields[7];
 
-// The record's bytes as lowercase hex digits, two a byte.
+// The record's bytes as lowercase hex digits, two a byte; and back, from a
+// ledger's record field (either case): false for one that is not 104 hex digits.
 CWideString RecordHex(const DeviceInfo& info);
+bool RecordFromHex(const CString& hex, DeviceInfo& info);
 
 // The suffix as it would reach the adapter: `argument` in code page 936,
 // exactly two bytes, no control character. False with the failure (5)

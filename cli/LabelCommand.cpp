@@ -26,26 +26,6 @@ private:
     size_t m_line;
 };
 
-int HexDigit(char c)
-{
-    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-}
-
-// A row's record field as the record it was read as.
-bool RecordOf(const CString& hex, DeviceInfo& info)
-{
-    if (hex.GetLength() != 2 * static_cast<int>(sizeof info))
-        return false;
-    auto* bytes = reinterpret_cast<uint8_t*>(&info);
-    for (size_t i = 0; i < sizeof info; ++i) {
-        const int high = HexDigit(hex.GetString()[2 * i]), low = HexDigit(hex.GetString()[2 * i + 1]);
-        if (high < 0 || low < 0)
-            return false;
-        bytes[i] = static_cast<uint8_t>(high << 4 | low);
-    }
-    return true;
-}
-
 }  // namespace
 
 bool LineNumber(const wchar_t* text, size_t& line)
@@ -91,7 +71,7 @@ int LabelCommand(const Arguments& arguments)
         failure.what = Words(L"line ", Decimal(line), L" is a ", Utf8ToWide(row.event), L" row for ",
                              Utf8ToWide(row.newSerial), L", not a provisioned one: a label is printed for a serial "
                              L"the ledger gave out, from its provisioned row");
-    else if (!RecordOf(row.record, info))
+    else if (!RecordFromHex(row.record, info))
         failure.what = Words(L"the record of the provisioned row at line ", Decimal(line),
                              L" is not 104 hex digits, so the adapter's values are not known");
     if (!failure.what.IsEmpty()) {

@@ -5,14 +5,6 @@
 #include "cli/ExitCodes.h"
 #include "cli/ProvisionRun.h"
 
-namespace {
-
-// The closing step waits at least this long for the lock: giving up leaves
-// a written adapter for the next run to settle.
-constexpr unsigned kLeastClosingWait = 30;
-
-}  // namespace
-
 // The second locked step: the row that closes this run's reservation, after
 // whatever other stations appended meanwhile. False with `closing` set when
 // it cannot be written.
@@ -20,8 +12,7 @@ bool Close(Run& run, bool landed, const Failure& written, Failure& closing)
 {
     LedgerFile& file = run.file;
     Outcome& outcome = run.outcome;
-    const unsigned wait = run.options.waitSeconds > kLeastClosingWait ? run.options.waitSeconds : kLeastClosingWait;
-    if (!file.Lock(wait, closing))
+    if (!file.Lock(AfterWriteWait(run.options), closing))
         return false;
     // Its own reserved row where it left it, then the rows after it.
     Ledger others;

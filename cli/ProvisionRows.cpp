@@ -9,17 +9,6 @@
 
 namespace {
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // A field from the ledger for a message: a hand-edited one may hold
 // anything, so it is cut short and cannot break the line.
 CWideString Clipped(const CString& utf8)
@@ -43,16 +32,14 @@ CWideString Clipped(const CString& utf8)
 // so the same text and every other byte the same is the same record.
 bool Wrote(const LedgerEntryRow& row, const DeviceInfo& info, const CString& carried)
 {
-    if (row.line == 0 || !(row.serial == carried) || row.record.GetLength() != 2 * sizeof info)
+    DeviceInfo read{};
+    if (row.line == 0 || !(row.serial == carried) || !RecordFromHex(row.record, read))
         return false;
     const auto* bytes = reinterpret_cast<const uint8_t*>(&info);
-    for (size_t i = 0; i < sizeof info; ++i) {
-        const int high = HexDigit(row.record.GetString()[2 * i]), low = HexDigit(row.record.GetString()[2 * i + 1]);
-        if (high < 0 || low < 0)
+    const auto* before = reinterpret_cast<const uint8_t*>(&read);
+    for (size_t i = 0; i < sizeof info; ++i)
+        if ((i < kSuffixOffset || i >= kSuffixOffset + 2) && bytes[i] != before[i])
             return false;
-        if ((i < kSuffixOffset || i >= kSuffixOffset + 2) && bytes[i] != (high << 4 | low))
-            return false;
-    }
     return true;
 }
 

@@ -50,6 +50,13 @@ struct Run {
     OwnRows closed;                   // its closing row, where the labelled row reads on from
 };
 
+// How long a step after the write waits for the ledger's lock: at least
+// 30 s, for giving up leaves a written adapter's row (or its label's) unwritten.
+inline unsigned AfterWriteWait(const ProvisionOptions& options)
+{
+    return options.waitSeconds > 30 ? options.waitSeconds : 30;
+}
+
 // The whole run, its steps in the order Provision.cpp argues for; the exit
 // code.
 int Provisioned(Run& run);

@@ -35,13 +35,11 @@ int Labelled(Run& run)
     const ProvisionOptions& options = run.options;
     Outcome& outcome = run.outcome;
     Failure& failure = run.failure;
-    constexpr unsigned kLeastWait = 30;  // as for the closing row: giving up loses the labelled row
-    const unsigned wait = options.waitSeconds > kLeastWait ? options.waitSeconds : kLeastWait;
     CString zpl;
     if (FillLabel(run.label, LabelValuesOf(run.adapter.host, run.provisionedRow, outcome.ledgerLine),
                   options.labelTemplate, zpl, failure) &&
-        PrintAndRecord(zpl, options.printer, run.file, wait, run.provisionedRow, &run.closed, outcome.labelledLine,
-                       failure))
+        PrintAndRecord(zpl, options.printer, run.file, AfterWriteWait(options), run.provisionedRow, &run.closed,
+                       outcome.labelledLine, failure))
         return kSuccess;
     const bool printed = failure.code != kLabelNotPrinted && failure.code != kLabelRefused;
     failure.what = Words(L"the adapter was provisioned: its serial is now ", outcome.newSerial, L", ledger line ",
